@@ -1,0 +1,10 @@
+# MIRVA_SANITIZE=asan: AddressSanitizer + UndefinedBehaviorSanitizer; MIRVA_SANITIZE=tsan: ThreadSanitizer.
+if(MIRVA_SANITIZE STREQUAL "asan")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(MIRVA_SANITIZE STREQUAL "tsan")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT MIRVA_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "MIRVA_SANITIZE must be empty, 'asan' or 'tsan', not '${MIRVA_SANITIZE}'")
+endif()

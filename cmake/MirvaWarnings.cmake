@@ -1,0 +1,2 @@
+# Warnings are errors for every target of this project.
+add_compile_options(-Wall -Wextra -Werror)

@@ -1,0 +1,203 @@
+// The camera base of a location: the camera interface that each camera back-end
+// implements, the properties every camera location publishes, the image buffers and
+// the host's threads around a camera (image output, TCP frame sender, recovery).
+//
+// Threads: the server's update thread runs the lifecycle calls; the back-end's camera
+// thread produces frames and hands them over under out_mx; the image-output thread
+// takes them; the TCP thread serves the raw frame stream; the recovery thread calls
+// online() until the location is set up again. Fields shared between threads are
+// atomics or are guarded by the lock named beside them.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <mirva/d_cam_param.h>
+#include <mirva/d_fct.h>
+#include <mirva/eq_fct.h>
+#include <mirva/img_header.h>
+
+namespace mirva {
+class ImageOutput;
+class TcpFrameSender;
+class RecoveryThread;
+
+// The latest image a location delivered, as clients get it.
+struct DeliveredImage {
+    img_header header{};
+    int width = 0, height = 0, bytes_per_pixel = 0;
+    std::vector<uint8_t> pixels;  // width * height * bytes_per_pixel bytes
+};
+} // namespace mirva
+
+class bcam_base : public EqFct {
+public:
+    bcam_base();
+    ~bcam_base() override;
+
+    // ---- Camera interface, in slot order; every camera back-end overrides these. ----
+    virtual bool camera_select(bool how);
+    virtual bool camera_init();
+    virtual int is_trigger_mode_available();
+    virtual int camera_start_acquisition();
+    virtual int camera_stop_acquisition();
+    virtual int camera_bkg_subst_on();
+    virtual int camera_bkg_subst_off();
+    virtual int camera_set_image_header(zenta_image_ext_frame_head* head);
+    virtual bool camera_status(int* status);
+    virtual int camera_is_image_ready(bool wait);
+    virtual int camera_get_size(int* w, int* h);
+    virtual int camera_get_ebit();
+    virtual int camera_make_calibr();
+    virtual char* cam_error_set();
+    virtual int camera_save_data(img_header* header);
+    virtual int camera_get_max_size();
+    virtual int camera_start_thread();
+    virtual int stop_camera_thread();
+    virtual int camera_update_settings();
+    virtual int find_cameras_of_type(int how);
+
+    // ---- Services for the camera back-ends. ----
+    void camera_unset_ready_flag();
+    void camera_set_ready_flag();
+    bool camera_is_ready() const { return ready_.load(); }
+    void camera_add_to_bcam_list();
+    void set_camera_status(const char* text);
+    void camera_set_default_img_size();
+    // Allocates image, output and copy buffers of w * h * bytes; true on failure.
+    bool camera_create_all_buffers(int w, int h, int bytes);
+    // Sets the camera parameters of the base to their start-up values.
+    void init_param();
+    bool camera_start_tcp_thread();              // true on failure
+    bool camera_start_mirva_output_thread();     // true on failure
+    void camera_stop_tcp_thread();
+    void camera_stop_mirva_output_thread();
+    void camera_start_recovery_thread();
+    void do_auto_recovery();
+    void camera_set_ev_num(bool next);
+    void camera_reset_ev_param();
+    void camera_set_calib_image(int w, int h, int bytes_per_pixel, const uint8_t* image);
+    void camera_store_calib_image();
+    void camera_load_calib_image();
+    int camera_write_image_to_file(int w, int h, int bytes_per_pixel, const uint8_t* image, const char* file_name);
+    int camera_write_rois_to_file(const char* file_name);
+    int camera_update_auto_power();  // 0 when the forced power must be re-asserted
+    void fill_timing_spectrum(D_spectrum* spectrum, double ms);
+    void interrupt_usr1(int sig) override;
+    void post_init() override;
+
+    // Clients: the latest delivered image (null until the first one).
+    std::shared_ptr<const mirva::DeliveredImage> latest_image() const;
+    // Clients: the user software trigger ("SWTRIGGER").
+    void request_software_trigger();
+
+    // ---- Process-wide. ----
+    static std::mutex img_loc_mx;         // group exclusion walk; conversion into the image buffer
+    static EqFct* sender_loc;             // non-null when the server has a sender location
+    static int fd_iptimer;                // > 0 when the server has an IP timer
+
+    // ---- Properties of every camera location. ----
+    D_gen_sts g_sts_;                     // "ONLINE"
+    D_int err_code_;                      // "ERROR.CODE"
+    D_string err_text_;                   // "ERROR.TEXT"
+    D_string cam_status_;                 // "CAMERA.STATUS"
+    D_int serial_;                        // "SERIAL" (negative: take the first free camera)
+    D_int width_;                         // "WIDTH"
+    D_int height_;                        // "HEIGHT"
+    D_int ebits_;                         // "EBITS"
+    D_int bpp_;                           // "BPP"
+    D_cam_param_int bin_x_;               // "BINNING.X"
+    D_cam_param_int bin_y_;               // "BINNING.Y"
+    D_cam_param_int roi_x_start_;         // "ROI.X.START"
+    D_cam_param_int roi_x_end_;           // "ROI.X.END"
+    D_cam_param_int roi_y_start_;         // "ROI.Y.START"
+    D_cam_param_int roi_y_end_;           // "ROI.Y.END"
+    D_int start_;                         // "START"
+    D_int group_;                         // "GROUP"
+    D_int debug_;                         // "DEBUG"
+    D_int frame_counter_;                 // "FRAME.COUNTER"
+    D_int image_counter_;                 // "IMAGE.COUNTER"
+    mirva::D_value<float> frame_rate_;    // "FRAME.RATE"
+    D_int acq_state_;                     // "ACQ.STATE"
+    D_int run_state_;                     // "RUN.STATE"
+    D_cam_force_int power_;               // "POWER"
+    D_cam_param_int trig_gate_;           // "TRIGGER.GATE"
+    D_cam_param_int trig_gated_;          // "TRIGGER.GATED"
+    D_int sw_trig_enable_;                // "SWTRIGGER.ENABLE" (mirrored in trig_enable)
+    D_int sw_trig_;                       // "SWTRIGGER" (a client write of 1 requests one trigger)
+    D_cam_param_int calib_;               // "CALIBRATION"
+    D_int calib_done_;                    // "CALIBRATION.DONE"
+    D_cam_param_int bkg_sub_;             // "BKG.SUBTRACT"
+    D_string bkg_status_;                 // "BKG.STATUS"
+    D_int write_image_;                   // "WRITE.IMAGE"
+    D_int write_roi_;                     // "WRITE.ROI"
+    D_float scale_x_;                     // "SCALE.X"
+    D_int scale_x_enable_;                // "SCALE.X.ENABLE"
+    D_float scale_y_;                     // "SCALE.Y"
+    D_int scale_y_enable_;                // "SCALE.Y.ENABLE"
+    D_string interface_;                  // "INTERFACE" (address of the camera's network)
+
+    // ---- Camera state by role. Written by the update thread unless noted. ----
+    std::atomic<bool> setup_done{false};  // set-up flag
+    std::atomic<int> setup_result{0};     // 0 none yet, 1 set up, 2 failed
+    std::atomic<int> err_code{0};         // error code
+    std::atomic<int> online_attempt{0};   // on-line attempt field
+    std::atomic<int> img_width{0};        // image width (full sensor, unbinned)
+    std::atomic<int> img_height{0};       // image height
+    std::atomic<int> ebits{8};            // effective bits
+    std::atomic<int> ebit_mask{0};        // effective-bit mask
+    std::atomic<int> saved_start{0};      // saved start request (update thread and camera thread)
+    std::atomic<int> missing_frames{0};   // missing-frame counter (update thread and camera thread)
+    std::atomic<int> trigger_present{0};  // trigger-present flag
+    std::atomic<bool> byte_swap{false};   // byte-swap flag
+    std::atomic<int> power_value{0};      // forced power value
+    std::atomic<int> run_mode{1};         // run-mode field: the run state a start sets
+    std::mutex run_state_mx;              // run-state lock: guards run_state_ writes by start and stop
+    std::atomic<int> trig_enable{0};      // trigger-enable field: user software trigger in use
+    std::atomic<int> no_daq{0};           // no-DAQ flag
+    std::atomic<bool> bkg_subtract{false};  // background-subtraction flag (camera thread)
+
+    // Camera thread (the back-end's) and TCP thread handles: 0 when none.
+    std::atomic<pthread_t> cam_thread{0};
+    std::atomic<bool> cam_thread_stop{false};
+    std::atomic<pthread_t> tcp_thread{0};
+    std::atomic<bool> tcp_thread_stop{false};
+
+    // Software trigger: the camera thread waits on sw_trig_cond for a client request.
+    std::mutex sw_trig_mx;
+    std::condition_variable sw_trig_cond;
+    bool sw_trig_request = false;  // guarded by sw_trig_mx
+    bool cycle_done = false;       // guarded by sw_trig_mx
+
+    // Image buffers (camera_create_all_buffers); the image buffer belongs to the camera
+    // thread (conversion under img_loc_mx), output and copy buffers to the hand-over.
+    uint8_t* image_buffer = nullptr;
+    int image_buffer_size = 0;
+    uint8_t* output_buffer = nullptr;  // guarded by out_mx
+    uint8_t* copy_buffer = nullptr;    // guarded by out_mx
+    int grab_width = 0, grab_height = 0;  // camera thread
+
+    // Hand-over to the image-output thread.
+    std::mutex out_mx;
+    std::condition_variable out_cond;
+    bool out_free = true;      // guarded by out_mx: the output thread has taken the last image
+    bool new_image = false;    // guarded by out_mx
+    int out_width = 0, out_height = 0, out_extra = 0;  // guarded by out_mx
+
+private:
+    std::atomic<bool> ready_{false};
+    std::atomic<uint32_t> event_number_{0};
+    std::vector<uint8_t> buffers_;  // backing store of the three buffers
+    std::unique_ptr<mirva::ImageOutput> output_;
+    std::unique_ptr<mirva::TcpFrameSender> tcp_;
+    std::unique_ptr<mirva::RecoveryThread> recovery_;
+    friend class mirva::ImageOutput;
+};

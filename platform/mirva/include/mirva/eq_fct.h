@@ -1,0 +1,94 @@
+// A location of the camera server (an equipment function): a name, a type code,
+// a registry of properties and the lifecycle calls that the server makes.
+//
+// Lifecycle, as the server drives it: constructor, init(), post_init(), then update()
+// once per cycle and online() from the recovery thread, cancel() at shut-down, then
+// destruction. The server serialises the lifecycle calls of one location with
+// lifecycle_mutex(); calls of different locations may run at the same time.
+//
+// Construction: the server opens a creation scope (mirva::LocationCreation) that names
+// the location and carries its stored property values; the EqFct constructor takes
+// both, so that every property registered later (by its own constructor or by
+// add_property) gets its stored value at registration.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <mirva/d_fct.h>
+
+class EqFct {
+public:
+    EqFct();
+    virtual ~EqFct();
+    EqFct(const EqFct&) = delete;
+    EqFct& operator=(const EqFct&) = delete;
+
+    const char* name() const { return name_.c_str(); }
+
+    // Registers a property (idempotent) and restores its stored value, if any.
+    // group: 0 the location's own properties, 1 device information, 2 camera features.
+    void add_property(D_fct* property, int group = 0);
+    // Unregisters a property; the caller then destroys it.
+    void rem_property(D_fct* property);
+    // The property named by the first word of text (the rest is ignored), or null.
+    D_fct* find_property(const char* text);
+    D_fct* find_property(const std::string& text) { return find_property(text.c_str()); }
+
+    // Client access: runs fn under the registry lock, so the property cannot be removed meanwhile.
+    bool with_property(const std::string& name, const std::function<void(D_fct&)>& fn) const;
+    void for_each_property(const std::function<void(D_fct&)>& fn) const;  // in registration order
+    int property_group(const D_fct* property) const;
+
+    void set_error(int code);
+    int error() const;
+
+    std::mutex& lifecycle_mutex() { return lifecycle_mx_; }
+
+    // Lifecycle, overridden by the location classes.
+    virtual int fct_code() = 0;
+    virtual void interrupt_usr1(int sig);
+    virtual void update();
+    virtual void online();
+    virtual void init();
+    virtual void post_init();
+    virtual void cancel();
+
+private:
+    struct Entry {
+        D_fct* property;
+        int group;
+    };
+    std::string name_;
+    std::map<std::string, std::string> stored_values_;  // name -> stored text; read-only after construction
+    mutable std::recursive_mutex registry_mx_;          // guards entries_ and error_
+    std::vector<Entry> entries_;                        // registration order
+    int error_ = 0;
+    std::mutex lifecycle_mx_;
+};
+
+namespace mirva {
+
+// Creation scope of a location: while it lives on this thread, the EqFct constructor
+// takes the location's name and stored property values from it.
+class LocationCreation {
+public:
+    LocationCreation(std::string name, std::map<std::string, std::string> stored_values);
+    ~LocationCreation();
+    LocationCreation(const LocationCreation&) = delete;
+    LocationCreation& operator=(const LocationCreation&) = delete;
+    const std::string& name() const { return name_; }
+    const std::map<std::string, std::string>& stored_values() const { return stored_; }
+    static const LocationCreation* current();
+
+private:
+    std::string name_;
+    std::map<std::string, std::string> stored_;
+    const LocationCreation* previous_;
+};
+
+} // namespace mirva
