@@ -116,8 +116,10 @@ public:
     CIntegerParameterValue AdditionalLeftShift{"AdditionalLeftShift", -16, 16, 0};
 
 private:
-    EPixelType source_ = PixelType_Undefined; // camera thread only, like the whole converter
-    std::vector<uint8_t> scratch_;             // line buffers, reused between conversions
+    // Used by one thread at a time, like the whole converter.
+    EPixelType source_ = PixelType_Undefined;
+    std::vector<uint8_t> bytes_;  // 8-bit line buffers, reused between conversions
+    std::vector<uint16_t> words_; // 16-bit line buffers, reused between conversions
 };
 
 } // namespace Pylon

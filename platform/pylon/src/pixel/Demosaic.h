@@ -1,0 +1,70 @@
+// Bilinear demosaicing of one line of a Bayer image.
+//
+// A line of a Bayer image alternates two colours: X (red or blue) and green. The line
+// above and below alternate green and Y (the other of red and blue), with green above X.
+//   at X:     X = c,           G = mean of the 4 neighbours,   Y = mean of the 4 diagonals
+//   at green: X = mean of left and right,   G = c,            Y = mean of above and below
+// The three input lines carry one valid sample before index 0 and one after index w-1
+// (the caller mirrors the image there), so the loops need no edge tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+namespace Pylon::pixel {
+
+// x_is_red: X of this line is red (Y blue). x_first: the line starts with X (else green).
+template <typename T, bool x_is_red, bool x_first>
+void demosaic_line(const T* a, const T* c, const T* b, uint32_t w, T* out) noexcept
+{
+    using Acc = std::conditional_t<sizeof(T) == 1, uint16_t, uint32_t>;
+    constexpr unsigned ix = x_is_red ? 0 : 2;
+    constexpr unsigned iy = 2 - ix;
+
+    auto at_x = [&](size_t x, T* o) {
+        o[ix] = c[x];
+        o[1] = static_cast<T>((Acc(c[x - 1]) + c[x + 1] + a[x] + b[x] + 2) >> 2);
+        o[iy] = static_cast<T>((Acc(a[x - 1]) + a[x + 1] + b[x - 1] + b[x + 1] + 2) >> 2);
+    };
+    auto at_green = [&](size_t x, T* o) {
+        o[ix] = static_cast<T>((Acc(c[x - 1]) + c[x + 1] + 1) >> 1);
+        o[1] = c[x];
+        o[iy] = static_cast<T>((Acc(a[x]) + b[x] + 1) >> 1);
+    };
+
+    size_t x = 0;
+    for (; x + 1 < w; x += 2) {
+        T* o = out + 3 * x;
+        if constexpr (x_first) {
+            at_x(x, o);
+            at_green(x + 1, o + 3);
+        } else {
+            at_green(x, o);
+            at_x(x + 1, o + 3);
+        }
+    }
+    if (x < w) {
+        if constexpr (x_first)
+            at_x(x, out + 3 * x);
+        else
+            at_green(x, out + 3 * x);
+    }
+}
+
+template <typename T>
+using DemosaicLineFn = void (*)(const T*, const T*, const T*, uint32_t, T*) noexcept;
+
+// The line function for a line whose first two pixels are `first` and `second`
+// (one of them green): 'R', 'G' or 'B'.
+template <typename T>
+DemosaicLineFn<T> demosaic_line_for(char first, char second) noexcept
+{
+    if (first == 'R')
+        return &demosaic_line<T, true, true>;
+    if (first == 'B')
+        return &demosaic_line<T, false, true>;
+    return second == 'R' ? &demosaic_line<T, true, false> : &demosaic_line<T, false, false>;
+}
+
+} // namespace Pylon::pixel
