@@ -100,13 +100,13 @@ void CImageFormatConverter::Convert(void* dst, size_t dstSize, const void* src, 
 
     const EPixelType output = OutputPixelFormat.GetValue();
     const size_t needed = ComputeBufferSize(output, width, height);
-    if (dst == nullptr)
-        throw INVALID_ARGUMENT_EXCEPTION("CImageFormatConverter::Convert: null output buffer");
     if (dstSize < needed)
         throw OUT_OF_RANGE_EXCEPTION("CImageFormatConverter::Convert: output buffer of %zu bytes is smaller than the %zu bytes of a %s image of %ux%u",
                                      dstSize, needed, name_of(output), width, height);
     if (width == 0 || height == 0)
         return;
+    if (dst == nullptr)
+        throw INVALID_ARGUMENT_EXCEPTION("CImageFormatConverter::Convert: null output buffer");
 
     size_t line = 0; // bytes of one line without padding
     ComputeStride(line, sourcePixelType, width, 0);
