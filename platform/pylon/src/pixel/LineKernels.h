@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+
+#include "SimdKernels.h"
 
 namespace Pylon::pixel {
 
@@ -47,11 +50,11 @@ inline void unpack_two_in_three(const uint8_t* src, uint32_t w, uint16_t* out) n
     static_assert(depth == 10 || depth == 12);
     constexpr unsigned low = depth - 8;              // bits of each pixel in the middle byte
     constexpr unsigned mask = (1u << low) - 1;
-    uint32_t x = 0;
+    uint32_t x = simd::unpack_two_in_three(src, w, out, low); // even
+    size_t i = size_t{x} / 2 * 3;
     // Four pixels from six bytes per step, read as one 64-bit word (8 bytes available
     // while at least 8 source bytes remain in the line).
     const uint32_t pairs_bytes = (w / 2) * 3;
-    size_t i = 0;
     for (; i + 8 <= pairs_bytes; i += 6, x += 4) {
         uint64_t v;
         std::memcpy(&v, src + i, sizeof v);
@@ -153,7 +156,10 @@ inline void scale_u8_to_u16(const uint8_t* in, size_t n, uint16_t* out, int k) n
 template <typename T>
 inline void grey_to_rgb(const T* in, uint32_t w, T* out) noexcept
 {
-    for (uint32_t x = 0; x < w; ++x) {
+    uint32_t x = 0;
+    if constexpr (std::is_same_v<T, uint8_t>)
+        x = simd::grey8_to_rgb(in, w, out);
+    for (; x < w; ++x) {
         out[3 * x] = in[x];
         out[3 * x + 1] = in[x];
         out[3 * x + 2] = in[x];
@@ -178,7 +184,7 @@ inline void colour8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcep
     if constexpr (step == 3 && r == 0) {
         std::memcpy(out, src, size_t{w} * 3);
     } else {
-        for (uint32_t x = 0; x < w; ++x) {
+        for (uint32_t x = simd::colour8_to_rgb(src, w, out, step, r != 0); x < w; ++x) {
             const uint8_t* p = src + size_t{step} * x;
             out[3 * x] = p[r];
             out[3 * x + 1] = p[1];
