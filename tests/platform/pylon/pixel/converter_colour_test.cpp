@@ -194,3 +194,29 @@ TEST(ConverterColour, Yuv422KnownColoursInBothByteOrders)
     const auto odd = convert(PixelType_YUV422packed, PixelType_RGB8packed, 0, {85, 76, 255, 76, 85, 76}, 3, 1);
     expect_near_rgb(odd, 2, Rgb{255, 0, 0}, "odd width");
 }
+
+// Lines long enough for the vectorised kernels, with a tail they leave to the scalar code.
+TEST(ConverterColour, LongLinesMatchThePerPixelDefinition)
+{
+    for (uint32_t w : {16u, 37u, 70u}) {
+        const uint32_t h = 2;
+        for (EPixelType type : {PixelType_RGB8packed, PixelType_BGR8packed, PixelType_RGBA8packed,
+                                PixelType_BGRA8packed, PixelType_Mono8}) {
+            const SPixelFormatInfo* info = FindPixelFormat(type);
+            const unsigned step = info->bitsPerPixel / 8;
+            std::vector<uint8_t> src(size_t{w} * h * step);
+            for (size_t i = 0; i < src.size(); ++i)
+                src[i] = static_cast<uint8_t>(i * 37 + 11);
+            const auto rgb = convert(type, PixelType_RGB8packed, 0, src, w, h);
+            for (uint32_t p = 0; p < w * h; ++p) {
+                const uint8_t* s = &src[size_t{p} * step];
+                Rgb want{s[0], step == 1 ? s[0] : s[1], step == 1 ? s[0] : s[2]};
+                if (info->colour == EPixelColour::BGR || info->colour == EPixelColour::BGRA)
+                    std::swap(want.r, want.b);
+                ASSERT_EQ(rgb[3 * p], want.r) << info->name << " width " << w << " pixel " << p;
+                ASSERT_EQ(rgb[3 * p + 1], want.g) << info->name << " width " << w << " pixel " << p;
+                ASSERT_EQ(rgb[3 * p + 2], want.b) << info->name << " width " << w << " pixel " << p;
+            }
+        }
+    }
+}

@@ -116,7 +116,7 @@ TEST_P(ConverterPackedMono, UnpacksEveryPixel)
 {
     const EPixelType type = GetParam();
     const unsigned depth = BitDepth(type);
-    for (uint32_t w : {1u, 2u, 3u, 5u, 8u, 13u}) {
+    for (uint32_t w : {1u, 2u, 3u, 5u, 8u, 13u, 37u, 64u}) {
         for (size_t padding : {size_t{0}, size_t{3}}) {
             const uint32_t h = 3;
             std::vector<uint16_t> px;
