@@ -14,8 +14,11 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <ctime>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <mirva/bcam_base.h>
@@ -31,6 +34,26 @@
 constexpr int CODE_PYLON = 812;
 
 class EqFctPylon;
+
+// One address of a host network interface, as the packet-size choice walks them.
+struct pylon_net_if {
+    std::string name;          // interface name, at most 16 characters
+    int family = -1;           // address family (AF_INET, AF_INET6, ...); -1: entry without address
+    bool numeric_ok = false;   // the address could be turned into numeric text
+    std::string address;       // numeric address text (for AF_INET and AF_INET6)
+};
+
+// Where camera_set_packet_size reads the host's interfaces from: by default the system
+// (getifaddrs, getnameinfo, SIOCGIFMTU on an IPv4 datagram socket); tests put a fake
+// list here. Only local interface data is read; nothing is sent.
+struct pylon_net_source {
+    enum mtu_result { mtu_ok, mtu_socket_failed, mtu_request_failed };
+    // False when the interface list cannot be read; entries in the system's order.
+    std::function<bool(std::vector<pylon_net_if>& out)> list_addresses;
+    // MTU of the named interface.
+    std::function<mtu_result(const std::string& name, int& mtu)> read_mtu;
+    static pylon_net_source system();
+};
 
 // Holder of the device-removal callback of one opened camera.
 class AClass {
@@ -91,6 +114,12 @@ public:
     // Camera thread.
     int stop_tcp_thread();
     int camera_update_settings_local(bool full);
+    // Waits until the camera thread has cleared its handle: true when it has (or there
+    // was none). max_seconds < 0 waits without bound; the handle is re-read at least
+    // once per second.
+    bool wait_camera_thread_end(int max_seconds);
+    // Clears the camera-thread handle; the thread's last touch of the location.
+    void camera_thread_finished();
 
     // Acquisition.
     bool camera_is_acquisition_started();
@@ -119,7 +148,7 @@ public:
     Pylon::DeviceCallbackHandle hCb{};
     std::vector<CGrabBuffer*> BufferList;
     std::atomic<bool> format_changed{false};  // camera thread; also set by initialisation
-    int n_device = -1;
+    std::atomic<int> n_device{-1};  // written under registry_mx (re-booking runs on other locations' threads)
     GenApi::INodeMap* pNodeMap = nullptr;
     char message_error_str[80] = {};
     AClass* removal = nullptr;
@@ -143,6 +172,8 @@ public:
     D_cam_param_int truncate_out_;
     D_int hold_param_;
 
+    // Time of the last feature-file save; starts at construction, so the first periodic
+    // save comes one period after start-up. Update thread.
     std::atomic<time_t> last_config_save{0};
     std::vector<D_cam_param_text_const*> root_prop_;
     std::vector<pylon_prop*> pylon_prop_;
@@ -154,10 +185,30 @@ public:
     static std::vector<int> booked;
     static int n_cameras;
     static std::vector<Pylon::CBaslerGigECamera*> cameras;
+    // Lifecycle calls of several locations may run at once (the server serialises only
+    // the calls of one location), and re-booking runs over every location: this lock
+    // guards the registry, each location's pCamera writes and its n_device.
     static std::recursive_mutex registry_mx;
 
+    // Interfaces read by camera_set_packet_size (update thread).
+    pylon_net_source net_source = pylon_net_source::system();
+
 private:
-    std::string error_text_copy_;  // backs the text returned by cam_error_set()
+    // Stops using a camera object: forgets it in the registry and deletes it (nothing
+    // else refers to it: a location holds only the camera it created). registry_mx.
+    void camera_release_object(Pylon::CBaslerGigECamera* camera);
+    // Deregisters the removal callback (when registered); prints on failure.
+    void camera_deregister_removal();
+    bool camera_is_open();
+
+    // The camera object of a hardware reset, kept until the feature properties built on
+    // its node map are gone (update thread; registry_mx).
+    Pylon::CBaslerGigECamera* reset_camera_ = nullptr;
+
+    // The camera thread clears cam_thread under thread_mx as its last act, so a handle read
+    // under thread_mx as non-zero names a live thread that may be signalled.
+    std::mutex thread_mx;
+    std::condition_variable thread_cv;  // signalled when the handle is cleared
 };
 
 // The camera thread's entry; its argument is the EqFctPylon.
