@@ -12,7 +12,9 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -33,8 +35,25 @@ class RecoveryThread;
 // The latest image a location delivered, as clients get it.
 struct DeliveredImage {
     img_header header{};
+    uint64_t sequence = 0;  // 1 for the first image a location delivered, then counting
     int width = 0, height = 0, bytes_per_pixel = 0;
     std::vector<uint8_t> pixels;  // width * height * bytes_per_pixel bytes
+};
+
+// An integer property whose accepted client writes run a hook (the software-trigger
+// properties). The hook is set by the owner's constructor before any client can write
+// and runs on the client's thread outside the property lock.
+class HookedInt : public D_int {
+public:
+    using D_int::D_int;
+    void set_hook(std::function<void(int)> hook) { hook_ = std::move(hook); }
+    void set_persistent(bool persistent) { persistent_ = persistent; }
+    mirva::WriteResult client_write(const mirva::ClientValue& value) override;
+    std::optional<std::string> stored_text() const override;
+
+private:
+    std::function<void(int)> hook_;  // set before registration is visible to clients
+    bool persistent_ = true;         // set by the owner's constructor
 };
 } // namespace mirva
 
@@ -98,6 +117,24 @@ public:
     std::shared_ptr<const mirva::DeliveredImage> latest_image() const;
     // Clients: the user software trigger ("SWTRIGGER").
     void request_software_trigger();
+    // Clients and the TCP sender: number of images delivered so far, and a wait for an
+    // image newer than `seen` (null on timeout).
+    uint64_t delivered_images() const;
+    std::shared_ptr<const mirva::DeliveredImage> wait_for_image(uint64_t seen, std::chrono::milliseconds timeout) const;
+    // The calibration image in store (null when none).
+    std::shared_ptr<const mirva::DeliveredImage> calib_image() const;
+    // The port the TCP sender listens on (0 when it does not listen).
+    int tcp_listen_port() const;
+
+    // Server: stops the recovery, image-output and TCP threads and joins them. Call it
+    // before destroying a location (they call its virtual operations) and without
+    // holding its lifecycle_mutex(). The destructor calls it again as a safety net.
+    void camera_stop_host_threads();
+    // Pause between two set-up attempts of the recovery thread (default 1 s).
+    void set_recovery_period(std::chrono::milliseconds period);
+
+    // Process-wide list of camera locations (camera_add_to_bcam_list).
+    static std::vector<bcam_base*> bcam_list();
 
     // ---- Process-wide. ----
     static std::mutex img_loc_mx;         // group exclusion walk; conversion into the image buffer
@@ -131,8 +168,8 @@ public:
     D_cam_force_int power_;               // "POWER"
     D_cam_param_int trig_gate_;           // "TRIGGER.GATE"
     D_cam_param_int trig_gated_;          // "TRIGGER.GATED"
-    D_int sw_trig_enable_;                // "SWTRIGGER.ENABLE" (mirrored in trig_enable)
-    D_int sw_trig_;                       // "SWTRIGGER" (a client write of 1 requests one trigger)
+    mirva::HookedInt sw_trig_enable_;     // "SWTRIGGER.ENABLE" (mirrored in trig_enable)
+    mirva::HookedInt sw_trig_;            // "SWTRIGGER" (a client write of 1 requests one trigger)
     D_cam_param_int calib_;               // "CALIBRATION"
     D_int calib_done_;                    // "CALIBRATION.DONE"
     D_cam_param_int bkg_sub_;             // "BKG.SUBTRACT"
@@ -144,6 +181,7 @@ public:
     D_float scale_y_;                     // "SCALE.Y"
     D_int scale_y_enable_;                // "SCALE.Y.ENABLE"
     D_string interface_;                  // "INTERFACE" (address of the camera's network)
+    D_int tcp_port_;                      // "TCP.PORT" (raw frame stream on 127.0.0.1; 0: off)
 
     // ---- Camera state by role. Written by the update thread unless noted. ----
     std::atomic<bool> setup_done{false};  // set-up flag
@@ -193,11 +231,35 @@ public:
     int out_width = 0, out_height = 0, out_extra = 0;  // guarded by out_mx
 
 private:
+    void deliver_(std::shared_ptr<mirva::DeliveredImage> image);  // image-output thread
+    std::string image_path_(const char* file_name, const char* default_name) const;
+
     std::atomic<bool> ready_{false};
     std::atomic<uint32_t> event_number_{0};
-    std::vector<uint8_t> buffers_;  // backing store of the three buffers
-    std::unique_ptr<mirva::ImageOutput> output_;
-    std::unique_ptr<mirva::TcpFrameSender> tcp_;
-    std::unique_ptr<mirva::RecoveryThread> recovery_;
+    std::atomic<int64_t> event_time_us_{0};  // time of the current event (0: none yet)
+    // Backing store of the three buffers; replaced under img_loc_mx and out_mx.
+    std::unique_ptr<uint8_t[]> image_store_, output_store_, copy_store_;
+
+    // Threads of the host: started and stopped by the update thread or the server,
+    // under threads_mx_.
+    mutable std::mutex threads_mx_;
+    std::unique_ptr<mirva::ImageOutput> output_;      // guarded by threads_mx_
+    std::unique_ptr<mirva::TcpFrameSender> tcp_;      // guarded by threads_mx_
+    std::unique_ptr<mirva::RecoveryThread> recovery_; // guarded by threads_mx_
+    std::atomic<int64_t> recovery_period_ms_{1000};
+
+    // Latest delivered image: written by the image-output thread, read by clients.
+    mutable std::mutex latest_mx_;
+    mutable std::condition_variable latest_cond_;
+    std::shared_ptr<const mirva::DeliveredImage> latest_;  // guarded by latest_mx_
+    uint64_t delivered_ = 0;                               // guarded by latest_mx_
+
+    // Calibration image store: camera thread (set, store, load) and clients (read).
+    mutable std::mutex calib_mx_;
+    std::shared_ptr<mirva::DeliveredImage> calib_store_;  // guarded by calib_mx_
+    bool calib_new_ = false;                        // guarded by calib_mx_: set but not yet stored
+    int64_t calib_file_mtime_ns_ = -1;              // guarded by calib_mx_: file the image in memory
+    int64_t calib_file_size_ = -1;                  //   was stored to or loaded from
+
     friend class mirva::ImageOutput;
 };

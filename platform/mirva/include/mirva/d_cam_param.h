@@ -22,7 +22,7 @@ template <class T>
 class D_cam_param_number : public mirva::D_value<T> {
 public:
     D_cam_param_number(const char* text, T min, T max, EqFct* owner)
-        : mirva::D_value<T>(text, owner), min_(min), max_(max) {}
+        : mirva::D_value<T>(text, owner), min_(min), max_(max) { this->apply_stored_(); }
 
     T new_value() const { std::lock_guard lk(this->mx_); return new_value_; }
     void set_new_value(T v) { std::lock_guard lk(this->mx_); new_value_ = v; }
@@ -94,6 +94,7 @@ public:
     D_cam_param_int_const(const char* text, EqFct* owner) : mirva::D_value<int>(text, owner) {}
     const char* class_name() const override { return "D_cam_param_int_const"; }
     mirva::WriteResult client_write(const mirva::ClientValue& value) override;
+    mirva::PropertySnapshot snapshot() const override;
     std::optional<std::string> stored_text() const override { return std::nullopt; }
 };
 
@@ -102,6 +103,7 @@ public:
     D_cam_param_float_const(const char* text, EqFct* owner) : mirva::D_value<float>(text, owner) {}
     const char* class_name() const override { return "D_cam_param_float_const"; }
     mirva::WriteResult client_write(const mirva::ClientValue& value) override;
+    mirva::PropertySnapshot snapshot() const override;
     std::optional<std::string> stored_text() const override { return std::nullopt; }
 };
 
@@ -110,6 +112,7 @@ public:
     D_cam_param_double_const(const char* text, EqFct* owner) : mirva::D_value<double>(text, owner) {}
     const char* class_name() const override { return "D_cam_param_double_const"; }
     mirva::WriteResult client_write(const mirva::ClientValue& value) override;
+    mirva::PropertySnapshot snapshot() const override;
     std::optional<std::string> stored_text() const override { return std::nullopt; }
 };
 
@@ -118,5 +121,6 @@ public:
     D_cam_param_text_const(const char* text, EqFct* owner) : D_string(text, owner) {}
     const char* class_name() const override { return "D_cam_param_text_const"; }
     mirva::WriteResult client_write(const mirva::ClientValue& value) override;
+    mirva::PropertySnapshot snapshot() const override;
     std::optional<std::string> stored_text() const override { return std::nullopt; }
 };

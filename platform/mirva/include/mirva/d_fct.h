@@ -71,6 +71,7 @@ public:
     bool get_valid() const { return valid_.load(); }
     // Marks a property whose changes are reported as diagnostic messages.
     void dmsg_supported() { dmsg_.store(true); }
+    bool dmsg_enabled() const { return dmsg_.load(); }
 
     EqFct* owner() const { return owner_; }
 
@@ -82,9 +83,15 @@ public:
     // properties that are not persisted (read-only device data, spectra).
     virtual std::optional<std::string> stored_text() const { return std::nullopt; }
     virtual bool restore_text(const std::string& text) { (void)text; return false; }
+    // True once a stored value was restored into this property at its registration.
+    bool was_restored() const { return restored_.load(); }
 
 protected:
     void fill_snapshot(mirva::PropertySnapshot& s) const;  // name, description, class, valid
+    // Applies the stored value that registration in the constructor found. Called by the
+    // constructors of the classes that restore values (a base constructor cannot reach
+    // the derived restore_text); a text that does not parse is reported and dropped.
+    void apply_stored_();
     mutable std::mutex mx_;  // guards the value members of the derived classes
 
 private:
@@ -96,6 +103,8 @@ private:
     std::atomic<bool> valid_{false};
     std::atomic<bool> dmsg_{false};
     std::atomic<bool> registered_{false};  // set and cleared by EqFct under its registry lock
+    std::atomic<bool> restored_{false};
+    std::optional<std::string> stored_for_restore_;  // constructing thread only
     int flags_ = 0;
 };
 
@@ -105,7 +114,7 @@ namespace mirva {
 template <class T>
 class D_value : public D_fct {
 public:
-    D_value(const char* text, EqFct* owner, int flags = 0) : D_fct(text, owner, flags) {}
+    D_value(const char* text, EqFct* owner, int flags = 0) : D_fct(text, owner, flags) { apply_stored_(); }
     T value() const { std::lock_guard lk(mx_); return value_; }
     void set_value(T v);                 // stores v and stamps the time
     void set_value(T v, time_t seconds); // stores v with the given time stamp
@@ -149,7 +158,7 @@ public:
 // A text property. Client writes replace the text (at most max_length() bytes).
 class D_string : public D_fct {
 public:
-    D_string(const char* text, EqFct* owner, int flags = 0) : D_fct(text, owner, flags) {}
+    D_string(const char* text, EqFct* owner, int flags = 0) : D_fct(text, owner, flags) { apply_stored_(); }
     std::string value() const { std::lock_guard lk(mx_); return value_; }
     void set_value(const char* text);
     void set_value(const std::string& text) { set_value(text.c_str()); }

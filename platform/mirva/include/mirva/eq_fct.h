@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,15 +59,26 @@ public:
     virtual void post_init();
     virtual void cancel();
 
+    // Number of registered properties.
+    size_t property_count() const;
+
 private:
+    friend class D_fct;
     struct Entry {
         D_fct* property;
         int group;
     };
+    // Registration from a property constructor: returns the stored text to apply once the
+    // property is fully constructed (a virtual restore cannot run from the base constructor).
+    std::optional<std::string> register_at_construction_(D_fct* property);
+    bool register_(D_fct* property, int group);  // true when newly registered; caller holds registry_mx_
+    void restore_into_(D_fct* property);
+
     std::string name_;
     std::map<std::string, std::string> stored_values_;  // name -> stored text; read-only after construction
-    mutable std::recursive_mutex registry_mx_;          // guards entries_ and error_
+    mutable std::recursive_mutex registry_mx_;          // guards entries_, by_name_ and error_
     std::vector<Entry> entries_;                        // registration order
+    std::multimap<std::string, D_fct*> by_name_;        // lookup index over entries_
     int error_ = 0;
     std::mutex lifecycle_mx_;
 };

@@ -1,0 +1,90 @@
+// Camera parameter properties: pending client values, changed flag, limits, valid mark.
+#include <mirva/d_cam_param.h>
+
+#include "properties/client_value.h"
+
+template <class T>
+mirva::PropertySnapshot D_cam_param_number<T>::snapshot() const {
+    mirva::PropertySnapshot s;
+    this->fill_snapshot(s);
+    std::lock_guard lk(this->mx_);
+    auto as_client = [](T v) -> mirva::ClientValue {
+        if constexpr (std::is_same_v<T, int>) return static_cast<int64_t>(v);
+        else return static_cast<double>(v);
+    };
+    s.value = as_client(this->value_);
+    s.pending = as_client(new_value_);
+    s.changed = changed_;
+    s.min = static_cast<double>(min_);
+    s.max = static_cast<double>(max_);
+    s.timestamp = static_cast<double>(this->stamp_);
+    s.writable = true;
+    return s;
+}
+
+// The value stays as it is; the back-end applies the pending value (and clamps it).
+template <class T>
+mirva::WriteResult D_cam_param_number<T>::client_write(const mirva::ClientValue& value) {
+    std::string reason;
+    auto x = mirva::detail::client_number(value, &reason);
+    if (!x) return mirva::detail::refuse(mirva::WriteResult::bad_value, this->name(), value, reason);
+    auto v = mirva::detail::number_as<T>(*x, &reason);
+    if (!v) return mirva::detail::refuse(mirva::WriteResult::bad_value, this->name(), value, reason);
+    std::lock_guard lk(this->mx_);
+    new_value_ = *v;
+    changed_ = true;
+    return mirva::WriteResult::success();
+}
+
+template <class T>
+std::optional<std::string> D_cam_param_number<T>::stored_text() const {
+    return mirva::detail::format_number<T>(this->value());
+}
+
+// A restored value counts as confirmed: value and pending value agree, nothing is pending,
+// and the valid mark tells the back-end to write it to the camera.
+template <class T>
+bool D_cam_param_number<T>::restore_text(const std::string& text) {
+    auto x = mirva::detail::parse_number(text);
+    if (!x) return false;
+    std::string reason;
+    auto v = mirva::detail::number_as<T>(*x, &reason);
+    if (!v) return false;
+    {
+        std::lock_guard lk(this->mx_);
+        this->value_ = *v;
+        new_value_ = *v;
+        changed_ = false;
+    }
+    this->set_valid(true);
+    return true;
+}
+
+template class D_cam_param_number<int>;
+template class D_cam_param_number<float>;
+template class D_cam_param_number<double>;
+
+namespace {
+mirva::WriteResult refuse_const(const D_fct& p, const mirva::ClientValue& value) {
+    return mirva::detail::refuse(mirva::WriteResult::read_only, p.name(), value, "the property is read-only");
+}
+} // namespace
+
+mirva::WriteResult D_cam_param_int_const::client_write(const mirva::ClientValue& value) { return refuse_const(*this, value); }
+mirva::WriteResult D_cam_param_float_const::client_write(const mirva::ClientValue& value) { return refuse_const(*this, value); }
+mirva::WriteResult D_cam_param_double_const::client_write(const mirva::ClientValue& value) { return refuse_const(*this, value); }
+mirva::WriteResult D_cam_param_text_const::client_write(const mirva::ClientValue& value) { return refuse_const(*this, value); }
+
+namespace {
+template <class Base>
+mirva::PropertySnapshot read_only_snapshot(const Base& p) {
+    mirva::PropertySnapshot s = p.Base::snapshot();
+    s.writable = false;
+    return s;
+}
+} // namespace
+
+mirva::PropertySnapshot D_cam_param_int_const::snapshot() const { return read_only_snapshot<mirva::D_value<int>>(*this); }
+mirva::PropertySnapshot D_cam_param_float_const::snapshot() const { return read_only_snapshot<mirva::D_value<float>>(*this); }
+mirva::PropertySnapshot D_cam_param_double_const::snapshot() const { return read_only_snapshot<mirva::D_value<double>>(*this); }
+mirva::PropertySnapshot D_cam_param_text_const::snapshot() const { return read_only_snapshot<D_string>(*this); }
