@@ -51,6 +51,8 @@ public:
     // Every camera known (plugged ones first, in plug order, then unplugged ones).
     std::vector<CameraState> List() const;
     bool IsPlugged(const std::string& serial) const;
+    // Waits until the camera is plugged (after a DeviceReset, for example); false on timeout.
+    bool WaitForPlugged(const std::string& serial, unsigned timeout_ms) const;
 
     // A pulse on an input line ("Line1".."Line4" or 1..4): rising edge, then falling edge.
     // False when the camera is not plugged.

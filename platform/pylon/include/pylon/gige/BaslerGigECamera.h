@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include <pylon/Device.h>
+#include <GenApi/Pointer.h>
 #include <pylon/Parameter.h>
 #include <pylon/StreamGrabber.h>
 #include <pylon/gige/GigEEnums.h>

@@ -1,0 +1,598 @@
+#include "EmulatedCamera.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <pthread.h>
+
+#include <pylon/PixelTypeMapper.h>
+
+namespace Pylon::Emulator {
+
+namespace {
+
+constexpr size_t kMaxPendingTriggers = 64;
+constexpr double kReferenceExposureUs = 5000.0; // exposure at which the pattern has its nominal brightness
+constexpr double kGainRawDb = 0.0359;            // dB per GainRaw step
+
+bool Has(const GenApi::NodeMap& map, const char* name) { return map.GetNode(name) != nullptr; }
+
+int64_t Int(const GenApi::NodeMap& map, const char* name, int64_t fallback)
+{
+    if (!Has(map, name))
+        return fallback;
+    try {
+        return map.GetIntegerUnchecked(name);
+    } catch (const GenICam::GenericException&) {
+        return fallback;
+    }
+}
+
+double Float(const GenApi::NodeMap& map, const char* name, double fallback)
+{
+    if (!Has(map, name))
+        return fallback;
+    try {
+        return map.GetFloatUnchecked(name);
+    } catch (const GenICam::GenericException&) {
+        return fallback;
+    }
+}
+
+std::string Text(const GenApi::NodeMap& map, const char* name, const std::string& fallback = {})
+{
+    if (!Has(map, name))
+        return fallback;
+    try {
+        return map.GetStringUnchecked(name);
+    } catch (const GenICam::GenericException&) {
+        return fallback;
+    }
+}
+
+// True for a node that holds its own value (no formula or other node behind it), which the
+// camera sets itself when the model leaves the computation to it.
+bool IsPlain(const GenApi::NodeMap& map, const char* name)
+{
+    GenApi::INode* node = map.GetNode(name);
+    if (!node)
+        return false;
+    GenApi::NodeList_t children;
+    node->GetChildren(children);
+    return children.empty();
+}
+
+// Writes a value the camera computes itself; models that derive it by formula keep theirs.
+template <class Set>
+void TrySet(Set&& set)
+{
+    try {
+        set();
+    } catch (const GenICam::GenericException&) {
+    }
+}
+
+// The value of a feature for one TriggerSelector entry: through the selector index when the
+// model indexes the feature, else the feature itself when that entry is selected now.
+std::optional<std::string> SelectedText(GenApi::NodeMap& map, const char* feature, const char* selectorEntry)
+{
+    if (!Has(map, feature))
+        return std::nullopt;
+    auto* selector = dynamic_cast<GenApi::IEnumeration*>(map.GetNode("TriggerSelector"));
+    if (!selector)
+        return Text(map, feature);
+    GenApi::IEnumEntry* entry = nullptr;
+    try {
+        entry = selector->GetEntryByName(selectorEntry);
+    } catch (const GenICam::GenericException&) {
+    }
+    if (!entry)
+        return std::nullopt;
+    const int64_t index = entry->GetValue();
+    try {
+        return map.GetStringUnchecked(feature, index);
+    } catch (const GenICam::GenericException&) {
+    }
+    // The feature may hold its value in an indexed value node (its pValue).
+    GenApi::INode* node = map.GetNode(feature);
+    GenApi::NodeList_t children;
+    node->GetChildren(children);
+    for (GenApi::INode* child : children) {
+        try {
+            if (auto* e = dynamic_cast<GenApi::IEnumeration*>(node)) {
+                const int64_t value = map.GetIntegerUnchecked(child->GetName(), index);
+                if (GenApi::IEnumEntry* current = e->GetEntry(value))
+                    return current->GetSymbolic();
+            } else {
+                return std::to_string(map.GetFloatUnchecked(child->GetName(), index));
+            }
+        } catch (const GenICam::GenericException&) {
+        }
+    }
+    if (Text(map, "TriggerSelector") == selectorEntry)
+        return Text(map, feature);
+    return std::nullopt;
+}
+
+bool EdgeMatches(const std::string& activation, bool rising)
+{
+    if (activation == "FallingEdge" || activation == "LevelLow")
+        return !rising;
+    if (activation == "AnyEdge")
+        return true;
+    return rising;
+}
+
+std::string DefaultMac(const std::string& serial)
+{
+    uint32_t h = 2166136261u;
+    for (char c : serial)
+        h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+    char text[32];
+    std::snprintf(text, sizeof text, "00:30:53:%02X:%02X:%02X", (h >> 16) & 0xFF, (h >> 8) & 0xFF, h & 0xFF);
+    return text;
+}
+
+} // namespace
+
+CEmulatedCamera::CEmulatedCamera(const CameraConfig& config, const std::string& modelPath, unsigned plugIndex,
+                                 std::function<void(const std::string&)> onReset)
+    : config_(config), model_path_(modelPath), node_map_(GenApi::CNodeMapFactory::LoadFromFile(modelPath)),
+      on_reset_(std::move(onReset))
+{
+    GenApi::NodeMap& map = *node_map_;
+    // The camera's identity in its own features.
+    for (const char* name : {"DeviceID", "DeviceSerialNumber"})
+        if (Has(map, name))
+            TrySet([&] { map.SetStringUnchecked(name, config.serialNumber); });
+    if (!config.userName.empty() && Has(map, "DeviceUserID"))
+        TrySet([&] { map.SetStringUnchecked("DeviceUserID", config.userName); });
+    UpdateDerivedValues("Width");
+
+    const std::string model_name = Text(map, "DeviceModelName", map.GetDeviceName());
+    const std::string ip = config.ipAddress.empty() ? "127.0.1." + std::to_string(plugIndex % 254 + 1) : config.ipAddress;
+    const std::string mac = config.macAddress.empty() ? DefaultMac(config.serialNumber) : config.macAddress;
+    info_.SetSerialNumber(config.serialNumber);
+    if (!config.userName.empty())
+        info_.SetUserDefinedName(config.userName);
+    info_.SetModelName(model_name)
+        .SetVendorName(Text(map, "DeviceVendorName", "Emulated"))
+        .SetDeviceVersion(Text(map, "DeviceVersion", "1.0"))
+        .SetDeviceFactory("GigE/Emulator")
+        .SetFriendlyName((config.userName.empty() ? model_name : config.userName) + " (" + config.serialNumber + ")")
+        .SetFullName(model_name + "#" + mac + "#" + ip + ":3956")
+        .SetDeviceClass("BaslerGigE")
+        .SetIpAddress(ip)
+        .SetSubnetMask("255.255.255.0")
+        .SetDefaultGateway("0.0.0.0")
+        .SetMacAddress(mac)
+        .SetInterface("127.0.0.1");
+
+    InstallHooks();
+}
+
+CEmulatedCamera::~CEmulatedCamera()
+{
+    StopThread();
+    node_map_->SetWriteHook(nullptr);
+}
+
+void CEmulatedCamera::InstallHooks()
+{
+    node_map_->SetWriteHook([this](GenApi::INode& node, GenApi::EWritePhase phase) { OnClientWrite(node, phase); });
+}
+
+void CEmulatedCamera::OnClientWrite(GenApi::INode& node, GenApi::EWritePhase phase)
+{
+    const std::string name = node.GetName();
+    if (phase == GenApi::EWritePhase::BeforeWrite) {
+        if (removed_)
+            throw RUNTIME_EXCEPTION("Device '%s' has been removed (write of '%s')", config_.serialNumber.c_str(), name.c_str());
+        return;
+    }
+    if (removed_)
+        return;
+    if (name == "AcquisitionStart")
+        StartAcquisition();
+    else if (name == "AcquisitionStop" || name == "AcquisitionAbort")
+        StopAcquisition();
+    else if (name == "TriggerSoftware")
+        SoftwareTrigger();
+    else if (name == "DeviceReset") {
+        if (on_reset_)
+            on_reset_(config_.serialNumber);
+    } else {
+        UpdateDerivedValues(name);
+        std::lock_guard lock(mutex_);
+        settings_dirty_ = true;
+        wake_.notify_all();
+    }
+}
+
+void CEmulatedCamera::UpdateDerivedValues(const std::string& written)
+{
+    GenApi::NodeMap& map = *node_map_;
+    std::lock_guard lock(map.GetLock()); // one consistent step; callbacks run after it
+    if (written == "BinningHorizontal" || written == "BinningVertical") {
+        // The image shrinks with binning; keep the region inside it.
+        const char* axis[2][5] = {{"BinningHorizontal", "SensorWidth", "WidthMax", "Width", "OffsetX"},
+                                  {"BinningVertical", "SensorHeight", "HeightMax", "Height", "OffsetY"}};
+        for (auto& a : axis) {
+            const int64_t binning = std::max<int64_t>(1, Int(map, a[0], 1));
+            const int64_t sensor = Int(map, a[1], 0);
+            if (sensor <= 0 || !Has(map, a[2]))
+                continue;
+            const int64_t max = sensor / binning;
+            if (IsPlain(map, a[2]))
+                TrySet([&] { map.SetIntegerUnchecked(a[2], max); });
+            const int64_t offset = std::min(Int(map, a[4], 0), max - 1);
+            TrySet([&] { map.SetIntegerUnchecked(a[4], std::max<int64_t>(0, offset)); });
+            const int64_t size = Int(map, a[3], max);
+            if (size + offset > max)
+                TrySet([&] { map.SetIntegerUnchecked(a[3], std::max<int64_t>(1, max - offset)); });
+        }
+    }
+    if (written == "ExposureTimeRaw" && IsPlain(map, "ExposureTimeAbs")) {
+        const double base = Float(map, "ExposureTimeBaseAbs", 1.0);
+        TrySet([&] { map.SetFloatUnchecked("ExposureTimeAbs", static_cast<double>(Int(map, "ExposureTimeRaw", 0)) * base); });
+    } else if (written == "ExposureTimeAbs" && IsPlain(map, "ExposureTimeRaw")) {
+        const double base = std::max(1e-9, Float(map, "ExposureTimeBaseAbs", 1.0));
+        TrySet([&] {
+            map.SetIntegerUnchecked("ExposureTimeRaw", std::llround(Float(map, "ExposureTimeAbs", 0) / base));
+        });
+    }
+    if (IsPlain(map, "PayloadSize")) {
+        const EPixelType type = CPixelTypeMapper::GetPylonPixelTypeByName(Text(map, "PixelFormat", "Mono8"));
+        const int64_t width = Int(map, "Width", 0), height = Int(map, "Height", 0);
+        if (type != PixelType_Undefined && width > 0 && height > 0)
+            TrySet([&] {
+                map.SetIntegerUnchecked(
+                    "PayloadSize", static_cast<int64_t>(ComputeBufferSize(type, static_cast<uint32_t>(width),
+                                                                          static_cast<uint32_t>(height))));
+            });
+    }
+}
+
+CEmulatedCamera::Settings CEmulatedCamera::ReadSettings()
+{
+    GenApi::NodeMap& map = *node_map_;
+    std::lock_guard lock(map.GetLock());
+    Settings s;
+    PatternKey& k = s.pattern;
+    k.type = CPixelTypeMapper::GetPylonPixelTypeByName(Text(map, "PixelFormat", "Mono8"));
+    k.width = static_cast<uint32_t>(std::max<int64_t>(0, Int(map, "Width", 0)));
+    k.height = static_cast<uint32_t>(std::max<int64_t>(0, Int(map, "Height", 1)));
+    k.offsetX = static_cast<uint32_t>(std::max<int64_t>(0, Int(map, "OffsetX", 0)));
+    k.offsetY = static_cast<uint32_t>(std::max<int64_t>(0, Int(map, "OffsetY", 0)));
+    k.binningH = static_cast<uint32_t>(std::max<int64_t>(1, Int(map, "BinningHorizontal", 1)));
+    k.binningV = static_cast<uint32_t>(std::max<int64_t>(1, Int(map, "BinningVertical", 1)));
+    if (Has(map, "ExposureTimeAbs"))
+        s.exposureUs = Float(map, "ExposureTimeAbs", 10000);
+    else if (Has(map, "ExposureTimeRaw"))
+        s.exposureUs = static_cast<double>(Int(map, "ExposureTimeRaw", 10000)) * Float(map, "ExposureTimeBaseAbs", 1.0);
+    s.exposureUs = std::max(1.0, s.exposureUs);
+    double gain_db = 0;
+    if (Has(map, "Gain")) {
+        gain_db = Float(map, "Gain", 0);
+    } else if (auto* raw = dynamic_cast<GenApi::IInteger*>(map.GetNode("GainRaw"))) {
+        // Raw gain counts from the sensor's minimum, which is unity gain.
+        int64_t min = 0;
+        TrySet([&] { min = raw->GetMin(); });
+        gain_db = static_cast<double>(Int(map, "GainRaw", min) - min) * kGainRawDb;
+    }
+    const double factor = s.exposureUs / kReferenceExposureUs * std::pow(10.0, gain_db / 20.0);
+    k.brightness = static_cast<uint32_t>(std::clamp(factor * 1000.0, 0.0, 1e6));
+    try {
+        if (k.type != PixelType_Undefined && k.width > 0 && k.height > 0)
+            s.payload = ComputeBufferSize(k.type, k.width, k.height);
+    } catch (const GenICam::GenericException&) {
+        s.payload = 0;
+    }
+    // The model's own resulting frame rate wins, so the feature shows what the stream does.
+    if (Has(map, "ResultingFrameRateAbs"))
+        s.frameRate = std::max(0.0, Float(map, "ResultingFrameRateAbs", 0));
+    else if (Int(map, "AcquisitionFrameRateEnable", 0) != 0)
+        s.frameRate = std::max(0.0, Float(map, "AcquisitionFrameRateAbs", 0));
+    const std::string mode = Text(map, "AcquisitionMode", "Continuous");
+    s.acquisitionMode = mode == "SingleFrame" ? 0 : mode == "MultiFrame" ? 1 : 2;
+    s.frameCount = std::max<int64_t>(1, Int(map, "AcquisitionFrameCount", 1));
+    s.acqTriggerOn = SelectedText(map, "TriggerMode", "AcquisitionStart").value_or("Off") == "On";
+    s.acqTriggerSource = SelectedText(map, "TriggerSource", "AcquisitionStart").value_or("Software");
+    s.acqTriggerActivation = SelectedText(map, "TriggerActivation", "AcquisitionStart").value_or("RisingEdge");
+    s.frameTriggerOn = SelectedText(map, "TriggerMode", "FrameStart").value_or("Off") == "On";
+    s.frameTriggerSource = SelectedText(map, "TriggerSource", "FrameStart").value_or("Software");
+    s.frameTriggerActivation = SelectedText(map, "TriggerActivation", "FrameStart").value_or("RisingEdge");
+    if (auto delay = SelectedText(map, "TriggerDelayAbs", "FrameStart"))
+        s.triggerDelayUs = std::max(0.0, std::atof(delay->c_str()));
+    return s;
+}
+
+CEmulatedCamera::Clock::duration CEmulatedCamera::FramePeriod() const
+{
+    double period_us = settings_.exposureUs;
+    if (settings_.frameRate > 0)
+        period_us = std::max(period_us, 1e6 / settings_.frameRate);
+    period_us = std::max(period_us, 50.0);
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::micro>(period_us));
+}
+
+void CEmulatedCamera::SetLocked(bool locked)
+{
+    if (Has(*node_map_, "TLParamsLocked"))
+        TrySet([&] { node_map_->SetIntegerUnchecked("TLParamsLocked", locked ? 1 : 0); });
+}
+
+void CEmulatedCamera::StartAcquisition()
+{
+    Settings s = ReadSettings();
+    {
+        std::lock_guard lock(mutex_);
+        if (acquiring_)
+            return;
+        settings_ = s;
+        acquiring_ = true;
+        block_id_ = 0;
+        frames_left_ = s.acquisitionMode == 0 ? 1 : s.acquisitionMode == 1 ? s.frameCount : -1;
+        waiting_for_start_trigger_ = s.acqTriggerOn;
+        frame_triggers_.clear();
+        next_frame_ = Clock::now() + FramePeriod();
+        wake_.notify_all();
+    }
+    SetLocked(true);
+}
+
+void CEmulatedCamera::StopAcquisition()
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!acquiring_)
+            return;
+        acquiring_ = false;
+        frame_triggers_.clear();
+        wake_.notify_all();
+    }
+    SetLocked(false);
+}
+
+void CEmulatedCamera::SoftwareTrigger()
+{
+    Settings s = ReadSettings();
+    std::lock_guard lock(mutex_);
+    settings_ = s;
+    Trigger("Software", true, Clock::now());
+}
+
+void CEmulatedCamera::PulseLine(int line)
+{
+    if (removed_)
+        return;
+    Settings s = ReadSettings();
+    const std::string source = "Line" + std::to_string(line);
+    std::lock_guard lock(mutex_);
+    settings_ = s;
+    const auto now = Clock::now();
+    Trigger(source, true, now);
+    Trigger(source, false, now);
+}
+
+void CEmulatedCamera::Trigger(const std::string& source, bool rising, Clock::time_point when)
+{
+    if (!acquiring_)
+        return;
+    const bool software = source == "Software";
+    if (waiting_for_start_trigger_) {
+        if (settings_.acqTriggerSource == source && (software || EdgeMatches(settings_.acqTriggerActivation, rising))) {
+            waiting_for_start_trigger_ = false;
+            next_frame_ = when + FramePeriod();
+            wake_.notify_all();
+        }
+        return;
+    }
+    if (settings_.frameTriggerOn && settings_.frameTriggerSource == source &&
+        (software || EdgeMatches(settings_.frameTriggerActivation, rising)) && frame_triggers_.size() < kMaxPendingTriggers) {
+        const auto delay = std::chrono::duration<double, std::micro>(settings_.triggerDelayUs + settings_.exposureUs);
+        frame_triggers_.push_back(when + std::chrono::duration_cast<Clock::duration>(delay));
+        wake_.notify_all();
+    }
+}
+
+void CEmulatedCamera::Stall(bool stalled)
+{
+    std::lock_guard lock(mutex_);
+    stalled_ = stalled;
+    wake_.notify_all();
+}
+
+void CEmulatedCamera::FailNextGrab(uint32_t errorCode, const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    fail_next_.emplace(errorCode, text);
+}
+
+void CEmulatedCamera::RefuseNextWrite(const std::string& feature)
+{
+    if (!Has(*node_map_, feature.c_str()))
+        throw LOGICAL_ERROR_EXCEPTION("Camera '%s' has no feature '%s'", config_.serialNumber.c_str(), feature.c_str());
+    node_map_->FailNextWrite(feature, GenApi::EWriteFault::Access,
+                             "Node '" + feature + "': the camera refused the write");
+}
+
+void CEmulatedCamera::Connect()
+{
+    std::lock_guard lock(mutex_);
+    if (removed_)
+        throw RUNTIME_EXCEPTION("Device '%s' has been removed", config_.serialNumber.c_str());
+    if (connected_)
+        throw ACCESS_EXCEPTION("Device '%s' is opened by another connection", config_.serialNumber.c_str());
+    connected_ = true;
+    stop_thread_ = false;
+    settings_dirty_ = true;
+    if (!thread_.joinable())
+        thread_ = std::thread([this] { Run(); });
+}
+
+void CEmulatedCamera::Disconnect() noexcept
+{
+    StopAcquisition();
+    {
+        std::lock_guard lock(mutex_);
+        connected_ = false;
+    }
+    StopThread();
+}
+
+bool CEmulatedCamera::IsConnected() const
+{
+    std::lock_guard lock(mutex_);
+    return connected_;
+}
+
+void CEmulatedCamera::StopThread() noexcept
+{
+    std::thread joining;
+    {
+        std::lock_guard lock(mutex_);
+        stop_thread_ = true;
+        wake_.notify_all();
+        if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+            joining = std::move(thread_);
+    }
+    if (joining.joinable())
+        joining.join();
+}
+
+void CEmulatedCamera::Remove()
+{
+    if (removed_.exchange(true))
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        acquiring_ = false;
+        frame_triggers_.clear();
+    }
+    StopThread();
+    std::lock_guard lock(listener_mutex_);
+    if (listener_ && !notified_) {
+        notified_ = true;
+        listener_();
+    }
+}
+
+void CEmulatedCamera::SetRemovalListener(std::function<void()> listener)
+{
+    std::lock_guard lock(listener_mutex_);
+    listener_ = std::move(listener);
+    notified_ = false;
+}
+
+void CEmulatedCamera::SetSink(Transport::IStreamSink* sink)
+{
+    std::lock_guard lock(sink_mutex_);
+    sink_ = sink;
+}
+
+size_t CEmulatedCamera::PayloadSize() { return ReadSettings().payload; }
+
+CameraState CEmulatedCamera::State() const
+{
+    CameraState s;
+    s.config = config_;
+    s.modelName = info_.GetModelName();
+    s.plugged = !removed_;
+    std::lock_guard lock(mutex_);
+    s.open = connected_;
+    s.acquiring = acquiring_;
+    s.stalled = stalled_;
+    s.framesSent = frames_sent_;
+    return s;
+}
+
+void CEmulatedCamera::Run()
+{
+    pthread_setname_np(pthread_self(), "emu_camera");
+    std::unique_lock lock(mutex_);
+    while (!stop_thread_) {
+        if (settings_dirty_) {
+            // A client changed something: exposure, gain and rate act on the next frame.
+            settings_dirty_ = false;
+            lock.unlock();
+            Settings s = ReadSettings();
+            lock.lock();
+            settings_ = s;
+            continue;
+        }
+        Clock::time_point due = Clock::time_point::max();
+        bool triggered = false;
+        if (acquiring_ && !waiting_for_start_trigger_) {
+            if (settings_.frameTriggerOn) {
+                if (!frame_triggers_.empty()) {
+                    due = frame_triggers_.front();
+                    triggered = true;
+                }
+            } else {
+                due = next_frame_;
+            }
+        }
+        if (due == Clock::time_point::max()) {
+            wake_.wait_for(lock, std::chrono::seconds(1));
+            continue;
+        }
+        const auto now = Clock::now();
+        if (now < due) {
+            wake_.wait_until(lock, due);
+            continue;
+        }
+        if (triggered) {
+            frame_triggers_.pop_front();
+        } else {
+            next_frame_ = due + FramePeriod();
+            if (next_frame_ < now)
+                next_frame_ = now; // late: no burst to catch up
+        }
+        if (stalled_)
+            continue; // the frame is lost inside the camera
+
+        const uint64_t block = ++block_id_;
+        ++frames_sent_;
+        const bool last = frames_left_ > 0 && --frames_left_ == 0;
+        auto fail = std::exchange(fail_next_, std::nullopt);
+        const PatternKey key = settings_.pattern;
+        Transport::FrameHeader header;
+        header.pixelType = key.type;
+        header.sizeX = key.width;
+        header.sizeY = key.height;
+        header.offsetX = key.offsetX;
+        header.offsetY = key.offsetY;
+        header.blockId = block;
+        header.timeStamp = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now - plugged_at_).count());
+        lock.unlock();
+
+        std::string problem;
+        if (!fail) {
+            try {
+                pattern_.Prepare(key);
+            } catch (const GenICam::GenericException& e) {
+                problem = e.GetDescription();
+            }
+        }
+        {
+            std::lock_guard sink_lock(sink_mutex_);
+            if (sink_) {
+                if (fail)
+                    sink_->DeliverFailure(header, fail->first, fail->second);
+                else if (!problem.empty())
+                    sink_->DeliverFailure(header, 0xE1000001u, problem);
+                else
+                    sink_->DeliverFrame(header, [&](uint8_t* destination, size_t capacity) {
+                        return pattern_.Write(block, destination, capacity);
+                    });
+            }
+        }
+        if (last)
+            StopAcquisition(); // single and multi frame end by themselves
+        lock.lock();
+    }
+}
+
+} // namespace Pylon::Emulator

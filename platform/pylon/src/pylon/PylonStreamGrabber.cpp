@@ -1,0 +1,290 @@
+#include "PylonStreamGrabber.h"
+
+#include <algorithm>
+
+namespace Pylon::detail {
+
+namespace {
+
+// Parameters of a stream grabber. The limits lock while a grab is prepared.
+constexpr const char* kGrabberDescription = R"(<?xml version="1.0" encoding="utf-8"?>
+<RegisterDescription ModelName="StreamGrabber" VendorName="Pylon" StandardNameSpace="None"
+    SchemaMajorVersion="1" SchemaMinorVersion="1" SchemaSubMinorVersion="0"
+    MajorVersion="1" MinorVersion="0" SubMinorVersion="0" ToolTip="Stream grabber parameters"
+    ProductGuid="00000000-0000-0000-0000-000000000001" VersionGuid="00000000-0000-0000-0000-000000000002"
+    xmlns="http://www.genicam.org/GenApi/Version_1_1">
+  <Category Name="Root" NameSpace="Standard">
+    <pFeature>MaxBufferSize</pFeature>
+    <pFeature>MaxNumBuffer</pFeature>
+    <pFeature>MaxTransferSize</pFeature>
+  </Category>
+  <Integer Name="MaxBufferSize" NameSpace="Standard">
+    <ToolTip>Largest buffer that may be registered (bytes)</ToolTip>
+    <pIsLocked>GrabPrepared</pIsLocked>
+    <Value>131072</Value>
+    <Min>1</Min>
+    <Max>1073741824</Max>
+  </Integer>
+  <Integer Name="MaxNumBuffer" NameSpace="Standard">
+    <ToolTip>Most buffers that may be registered</ToolTip>
+    <pIsLocked>GrabPrepared</pIsLocked>
+    <Value>16</Value>
+    <Min>1</Min>
+    <Max>1024</Max>
+  </Integer>
+  <Integer Name="MaxTransferSize" NameSpace="Standard">
+    <ToolTip>Largest block of one transfer (bytes)</ToolTip>
+    <pIsLocked>GrabPrepared</pIsLocked>
+    <Value>65536</Value>
+    <Min>4096</Min>
+    <Max>4194304</Max>
+  </Integer>
+  <Integer Name="GrabPrepared" NameSpace="Custom">
+    <Visibility>Invisible</Visibility>
+    <Value>0</Value>
+    <Min>0</Min>
+    <Max>1</Max>
+  </Integer>
+</RegisterDescription>
+)";
+
+} // namespace
+
+CPylonStreamGrabber::CPylonStreamGrabber(Transport::IStreamChannel& channel, String_t serial, const std::atomic<bool>& removed)
+    : channel_(channel), serial_(std::move(serial)), removed_(removed),
+      node_map_(GenApi::CNodeMapFactory::LoadFromString(kGrabberDescription, "stream grabber")),
+      state_(std::make_shared<WaitState>()), wait_object_(state_)
+{
+}
+
+CPylonStreamGrabber::~CPylonStreamGrabber()
+{
+    try {
+        Close();
+    } catch (...) {
+    }
+}
+
+void CPylonStreamGrabber::ThrowIfRemoved(const char* operation) const
+{
+    if (removed_)
+        throw RUNTIME_EXCEPTION("Device '%s' has been removed (stream grabber %s)", serial_.c_str(), operation);
+}
+
+GenApi::INodeMap* CPylonStreamGrabber::GetNodeMap()
+{
+    ThrowIfRemoved("GetNodeMap");
+    return node_map_.get();
+}
+
+void CPylonStreamGrabber::Open()
+{
+    ThrowIfRemoved("Open");
+    std::lock_guard lock(state_->mutex);
+    if (open_)
+        throw LOGICAL_ERROR_EXCEPTION("Stream grabber of device '%s' is already open", serial_.c_str());
+    open_ = true;
+}
+
+bool CPylonStreamGrabber::IsOpen() const
+{
+    std::lock_guard lock(state_->mutex);
+    return open_;
+}
+
+void CPylonStreamGrabber::Close()
+{
+    std::unique_lock lock(state_->mutex);
+    if (prepared_)
+        FinishLocked(lock);
+    open_ = false;
+}
+
+void CPylonStreamGrabber::PrepareGrab()
+{
+    ThrowIfRemoved("PrepareGrab");
+    {
+        std::lock_guard lock(state_->mutex);
+        if (!open_)
+            throw LOGICAL_ERROR_EXCEPTION("PrepareGrab: stream grabber of device '%s' is not open", serial_.c_str());
+        if (prepared_)
+            throw LOGICAL_ERROR_EXCEPTION("PrepareGrab: grab of device '%s' is already prepared", serial_.c_str());
+        max_buffer_size_ = node_map_->GetIntegerUnchecked("MaxBufferSize");
+        max_num_buffer_ = node_map_->GetIntegerUnchecked("MaxNumBuffer");
+        prepared_ = true;
+    }
+    node_map_->SetIntegerUnchecked("GrabPrepared", 1);
+    channel_.SetSink(this);
+}
+
+void CPylonStreamGrabber::FinishGrab()
+{
+    std::unique_lock lock(state_->mutex);
+    if (!prepared_)
+        return;
+    FinishLocked(lock);
+}
+
+void CPylonStreamGrabber::FinishLocked(std::unique_lock<std::mutex>& lock)
+{
+    // Detach outside our lock: the channel waits for a delivery in progress, which takes it.
+    prepared_ = false;
+    lock.unlock();
+    channel_.SetSink(nullptr);
+    node_map_->SetIntegerUnchecked("GrabPrepared", 0);
+    lock.lock();
+    // Buffers still registered are forgotten: their memory belongs to the caller.
+    input_.clear();
+    output_.clear();
+    buffers_.clear();
+    state_->ready = 0;
+}
+
+StreamBufferHandle CPylonStreamGrabber::RegisterBuffer(void* buffer, size_t size)
+{
+    ThrowIfRemoved("RegisterBuffer");
+    std::lock_guard lock(state_->mutex);
+    if (!prepared_)
+        throw LOGICAL_ERROR_EXCEPTION("RegisterBuffer: PrepareGrab has not been called on device '%s'", serial_.c_str());
+    if (!buffer || size == 0)
+        throw INVALID_ARGUMENT_EXCEPTION("RegisterBuffer: null or empty buffer (device '%s')", serial_.c_str());
+    if (static_cast<int64_t>(size) > max_buffer_size_)
+        throw LOGICAL_ERROR_EXCEPTION("RegisterBuffer: buffer of %zu bytes exceeds MaxBufferSize %lld (device '%s')", size,
+                                      static_cast<long long>(max_buffer_size_), serial_.c_str());
+    if (static_cast<int64_t>(buffers_.size()) >= max_num_buffer_)
+        throw LOGICAL_ERROR_EXCEPTION("RegisterBuffer: MaxNumBuffer %lld buffers are registered already (device '%s')",
+                                      static_cast<long long>(max_num_buffer_), serial_.c_str());
+    for (const auto& b : buffers_)
+        if (b->memory == buffer)
+            throw LOGICAL_ERROR_EXCEPTION("RegisterBuffer: buffer %p is registered already (device '%s')", buffer, serial_.c_str());
+    buffers_.push_back(std::make_unique<Buffer>(Buffer{buffer, size, Idle, nullptr}));
+    return buffers_.back().get();
+}
+
+CPylonStreamGrabber::Buffer* CPylonStreamGrabber::Find(StreamBufferHandle handle, const char* operation)
+{
+    for (const auto& b : buffers_)
+        if (b.get() == handle)
+            return b.get();
+    throw LOGICAL_ERROR_EXCEPTION("%s: unknown buffer handle %p (device '%s')", operation, handle, serial_.c_str());
+}
+
+const void* CPylonStreamGrabber::DeregisterBuffer(StreamBufferHandle handle)
+{
+    std::lock_guard lock(state_->mutex);
+    Buffer* b = Find(handle, "DeregisterBuffer");
+    if (b->state != Idle)
+        throw LOGICAL_ERROR_EXCEPTION("DeregisterBuffer: buffer %p is still %s (device '%s')", handle,
+                                      b->state == Queued ? "queued" : "waiting to be retrieved", serial_.c_str());
+    const void* memory = b->memory;
+    std::erase_if(buffers_, [b](const auto& p) { return p.get() == b; });
+    return memory;
+}
+
+void CPylonStreamGrabber::QueueBuffer(StreamBufferHandle handle, const void* context)
+{
+    ThrowIfRemoved("QueueBuffer");
+    std::lock_guard lock(state_->mutex);
+    if (!prepared_)
+        throw LOGICAL_ERROR_EXCEPTION("QueueBuffer: PrepareGrab has not been called on device '%s'", serial_.c_str());
+    Buffer* b = Find(handle, "QueueBuffer");
+    if (b->state != Idle)
+        throw LOGICAL_ERROR_EXCEPTION("QueueBuffer: buffer %p is already %s (device '%s')", handle,
+                                      b->state == Queued ? "queued" : "waiting to be retrieved", serial_.c_str());
+    b->state = Queued;
+    b->context = context;
+    input_.push_back(b);
+}
+
+void CPylonStreamGrabber::PushResult(GrabResult&& result)
+{
+    output_.push_back(std::move(result));
+    state_->ready = output_.size();
+    state_->cond.notify_all();
+}
+
+void CPylonStreamGrabber::CancelLocked()
+{
+    while (!input_.empty()) {
+        Buffer* b = input_.front();
+        input_.pop_front();
+        b->state = Grabbed;
+        GrabResult r;
+        r.m_Status = Canceled;
+        r.m_hBuffer = b;
+        r.m_pContext = b->context;
+        r.m_pBuffer = b->memory;
+        PushResult(std::move(r));
+    }
+}
+
+void CPylonStreamGrabber::CancelGrab()
+{
+    std::lock_guard lock(state_->mutex);
+    CancelLocked();
+}
+
+void CPylonStreamGrabber::OnDeviceRemoved() { CancelGrab(); }
+
+bool CPylonStreamGrabber::RetrieveResult(GrabResult& result)
+{
+    std::lock_guard lock(state_->mutex);
+    if (output_.empty())
+        return false;
+    result = std::move(output_.front());
+    output_.pop_front();
+    state_->ready = output_.size();
+    static_cast<Buffer*>(result.m_hBuffer)->state = Idle;
+    return true;
+}
+
+bool CPylonStreamGrabber::DeliverFrame(const Transport::FrameHeader& header, const Transport::FrameWriter& write)
+{
+    std::lock_guard lock(state_->mutex);
+    if (!prepared_ || input_.empty())
+        return false;
+    Buffer* b = input_.front();
+    input_.pop_front();
+    GrabResult r;
+    r.m_PayloadSize = static_cast<int64_t>(write(static_cast<uint8_t*>(b->memory), b->size));
+    r.m_Status = Grabbed;
+    r.m_hBuffer = b;
+    r.m_pContext = b->context;
+    r.m_pBuffer = b->memory;
+    r.m_PixelType = header.pixelType;
+    r.m_SizeX = static_cast<int32_t>(header.sizeX);
+    r.m_SizeY = static_cast<int32_t>(header.sizeY);
+    r.m_OffsetX = static_cast<int32_t>(header.offsetX);
+    r.m_OffsetY = static_cast<int32_t>(header.offsetY);
+    r.m_PaddingX = static_cast<int32_t>(header.paddingX);
+    r.m_BlockID = header.blockId;
+    r.m_TimeStamp = header.timeStamp;
+    b->state = Grabbed;
+    PushResult(std::move(r));
+    return true;
+}
+
+bool CPylonStreamGrabber::DeliverFailure(const Transport::FrameHeader& header, uint32_t errorCode,
+                                         const GenICam::gcstring& description)
+{
+    std::lock_guard lock(state_->mutex);
+    if (!prepared_ || input_.empty())
+        return false;
+    Buffer* b = input_.front();
+    input_.pop_front();
+    GrabResult r;
+    r.m_Status = Failed;
+    r.m_hBuffer = b;
+    r.m_pContext = b->context;
+    r.m_pBuffer = b->memory;
+    r.m_PixelType = header.pixelType;
+    r.m_BlockID = header.blockId;
+    r.m_TimeStamp = header.timeStamp;
+    r.m_ErrorCode = errorCode;
+    r.m_ErrorDescription = description;
+    b->state = Grabbed;
+    PushResult(std::move(r));
+    return true;
+}
+
+} // namespace Pylon::detail
