@@ -1,0 +1,54 @@
+#include "genapi/NodeFactory.h"
+
+#include <set>
+#include <utility>
+
+#include "genapi/BooleanNode.h"
+#include "genapi/CategoryNode.h"
+#include "genapi/CommandNode.h"
+#include "genapi/EnumerationNodes.h"
+#include "genapi/FloatNodes.h"
+#include "genapi/IntegerNodes.h"
+#include "genapi/RegisterNode.h"
+#include "genapi/StringNode.h"
+
+namespace GenApi::detail {
+
+namespace {
+template <class T>
+std::unique_ptr<Node> Make(NodeMapImpl& map, std::string name, int line) {
+    return std::make_unique<T>(map, std::move(name), line);
+}
+
+using Creator = std::unique_ptr<Node> (*)(NodeMapImpl&, std::string, int);
+
+constexpr std::pair<const char*, Creator> kCreators[] = {
+    {"Category", &Make<CategoryNode>},
+    {"Integer", &Make<IntegerNode>},
+    {"IntSwissKnife", &Make<IntSwissKnifeNode>},
+    {"Float", &Make<FloatNode>},
+    {"SwissKnife", &Make<SwissKnifeNode>},
+    {"Enumeration", &Make<EnumerationNode>},
+    {"Boolean", &Make<BooleanNode>},
+    {"String", &Make<StringNode>},
+    {"Command", &Make<CommandNode>},
+    {"Register", &Make<RegisterNode>},
+};
+} // namespace
+
+std::unique_ptr<Node> CreateNode(const std::string& tag, NodeMapImpl& map, std::string name, int line) {
+    for (const auto& [known, create] : kCreators)
+        if (tag == known)
+            return create(map, std::move(name), line);
+    return nullptr;
+}
+
+bool IsUnsupportedStandardNode(const std::string& tag) {
+    static const std::set<std::string> kTags = {"IntReg",    "MaskedIntReg", "FloatReg",  "StringReg",
+                                                "StructReg", "Converter",    "IntConverter", "Port",
+                                                "ConfRom",   "TextDesc",     "IntKey",    "AdvFeatureLock",
+                                                "SmartFeature", "Node"};
+    return kTags.count(tag) != 0;
+}
+
+} // namespace GenApi::detail

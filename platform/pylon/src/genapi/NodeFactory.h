@@ -1,0 +1,18 @@
+// The one place that maps description tags to node classes. Register-backed kinds (IntReg,
+// MaskedIntReg, FloatReg, StringReg, Converter, IntConverter, Port) are added here.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace GenApi::detail {
+
+class Node;
+class NodeMapImpl;
+
+// Null when the tag names no node kind we know.
+std::unique_ptr<Node> CreateNode(const std::string& tag, NodeMapImpl& map, std::string name, int line);
+// True for node kinds of the GenICam schema that are not supported yet.
+bool IsUnsupportedStandardNode(const std::string& tag);
+
+} // namespace GenApi::detail
