@@ -226,6 +226,10 @@ void convert_colour(const SourceReader& r, const ConvertJob& job, std::vector<ui
 {
     const uint32_t w = job.width;
     const ColourLineFn to_rgb = colour_reader(r.colour);
+    // YUV carries the luminance itself.
+    const ColourLineFn to_luma = r.colour == SourceReader::Colour::UYVY   ? &yuv422_luma<1>
+                                 : r.colour == SourceReader::Colour::YUYV ? &yuv422_luma<0>
+                                                                          : nullptr;
     uint8_t* rgb_line = grow(bytes, 4 * size_t{w});
     uint8_t* luma = rgb_line + 3 * size_t{w};
     uint16_t* tmp16 = grow(words, size_t{w});
@@ -238,12 +242,20 @@ void convert_colour(const SourceReader& r, const ConvertJob& job, std::vector<ui
             scale_u8(o, 3 * size_t{w}, o, job.shift);
         } else if (job.output == PixelType_Mono8) {
             uint8_t* o = job.dst + size_t{y} * w;
-            to_rgb(line, w, rgb_line);
-            rgb_to_luma(rgb_line, w, o);
+            if (to_luma) {
+                to_luma(line, w, o);
+            } else {
+                to_rgb(line, w, rgb_line);
+                rgb_to_luma(rgb_line, w, o);
+            }
             scale_u8(o, w, o, job.shift);
         } else {
-            to_rgb(line, w, rgb_line);
-            rgb_to_luma(rgb_line, w, luma);
+            if (to_luma) {
+                to_luma(line, w, luma);
+            } else {
+                to_rgb(line, w, rgb_line);
+                rgb_to_luma(rgb_line, w, luma);
+            }
             scale_u8_to_u16(luma, w, tmp16, job.shift);
             std::memcpy(job.dst + size_t{y} * w * 2, tmp16, size_t{w} * 2);
         }

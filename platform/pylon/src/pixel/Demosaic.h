@@ -4,13 +4,16 @@
 // above and below alternate green and Y (the other of red and blue), with green above X.
 //   at X:     X = c,           G = mean of the 4 neighbours,   Y = mean of the 4 diagonals
 //   at green: X = mean of left and right,   G = c,            Y = mean of above and below
-// The three input lines carry one valid sample before index 0 and one after index w-1
-// (the caller mirrors the image there), so the loops need no edge tests.
+// Means are rounded to nearest. The three input lines carry one valid sample before index
+// 0 and one after index w-1 (the caller mirrors the image there), so the loops need no
+// edge tests.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+
+#include "SimdKernels.h"
 
 namespace Pylon::pixel {
 
@@ -32,8 +35,25 @@ void demosaic_line(const T* a, const T* c, const T* b, uint32_t w, T* out) noexc
         o[1] = c[x];
         o[iy] = static_cast<T>((Acc(a[x]) + b[x] + 1) >> 1);
     };
+    auto one = [&](size_t x) {
+        if (((x & 1) == 0) == x_first)
+            at_x(x, out + 3 * x);
+        else
+            at_green(x, out + 3 * x);
+    };
 
     size_t x = 0;
+    if constexpr (sizeof(T) == 1) {
+        // The vector kernel starts at an X site.
+        if constexpr (x_first) {
+            x = simd::demosaic8_x_first(a, c, b, w, out, x_is_red);
+        } else if (w > 1) {
+            at_green(0, out);
+            x = 1 + simd::demosaic8_x_first(a + 1, c + 1, b + 1, w - 1, out + 3, x_is_red);
+        }
+    }
+    if (x < w && (x & 1) != 0)
+        one(x++);
     for (; x + 1 < w; x += 2) {
         T* o = out + 3 * x;
         if constexpr (x_first) {
@@ -44,12 +64,8 @@ void demosaic_line(const T* a, const T* c, const T* b, uint32_t w, T* out) noexc
             at_x(x + 1, o + 3);
         }
     }
-    if (x < w) {
-        if constexpr (x_first)
-            at_x(x, out + 3 * x);
-        else
-            at_green(x, out + 3 * x);
-    }
+    if (x < w)
+        one(x);
 }
 
 template <typename T>

@@ -170,7 +170,10 @@ inline void grey_to_rgb(const T* in, uint32_t w, T* out) noexcept
 template <typename T>
 inline void rgb_to_luma(const T* in, uint32_t w, T* out) noexcept
 {
-    for (uint32_t x = 0; x < w; ++x) {
+    uint32_t x = 0;
+    if constexpr (std::is_same_v<T, uint8_t>)
+        x = simd::rgb8_to_luma(in, w, out);
+    for (; x < w; ++x) {
         const uint32_t y = (77u * in[3 * x] + 150u * in[3 * x + 1] + 29u * in[3 * x + 2] + 128u) >> 8;
         out[x] = static_cast<T>(y);
     }
@@ -191,6 +194,14 @@ inline void colour8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcep
             out[3 * x + 2] = p[b];
         }
     }
+}
+
+// The Y bytes of a YUV 4:2:2 line (every second byte from `offset`): its luminance.
+template <unsigned offset>
+inline void yuv422_luma(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
+{
+    for (uint32_t x = 0; x < w; ++x)
+        out[x] = src[2 * size_t{x} + offset];
 }
 
 // Full-range BT.601 YUV to RGB, in 16.16 fixed point.

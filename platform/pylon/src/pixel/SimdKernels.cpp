@@ -91,7 +91,124 @@ __attribute__((target("ssse3"))) uint32_t grey8_to_rgb_ssse3(const uint8_t* src,
     return x;
 }
 
+
+// Byte-shuffle masks that interleave three planes of 16 bytes into 48 bytes of RGB:
+// kInterleave[part][channel] picks channel `channel` bytes for output bytes 16*part...
+struct InterleaveMasks {
+    alignas(16) int8_t m[3][3][16];
+};
+constexpr InterleaveMasks make_interleave_masks()
+{
+    InterleaveMasks t{};
+    for (int part = 0; part < 3; ++part)
+        for (int ch = 0; ch < 3; ++ch)
+            for (int i = 0; i < 16; ++i) {
+                const int byte = 16 * part + i;
+                t.m[part][ch][i] = static_cast<int8_t>(byte % 3 == ch ? byte / 3 : -1);
+            }
+    return t;
+}
+constexpr InterleaveMasks kInterleave = make_interleave_masks();
+
+__attribute__((target("sse4.1"))) inline void store_rgb(uint8_t* o, __m128i r, __m128i g, __m128i b) noexcept
+{
+    for (int part = 0; part < 3; ++part) {
+        const __m128i mr = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[part][0]));
+        const __m128i mg = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[part][1]));
+        const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[part][2]));
+        const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(r, mr), _mm_shuffle_epi8(g, mg)),
+                                       _mm_shuffle_epi8(b, mb));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * part), v);
+    }
+}
+
+__attribute__((target("sse4.1"))) inline __m128i ld(const uint8_t* p) noexcept
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Rounded mean of four vectors of bytes, exact (in 16 bits).
+__attribute__((target("sse4.1"))) inline __m128i mean4(__m128i p, __m128i q, __m128i r, __m128i s) noexcept
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i two = _mm_set1_epi16(2);
+    const __m128i lo = _mm_srli_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(q, zero)),
+                      _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(r, zero), _mm_unpacklo_epi8(s, zero)), two)),
+        2);
+    const __m128i hi = _mm_srli_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(q, zero)),
+                      _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(r, zero), _mm_unpackhi_epi8(s, zero)), two)),
+        2);
+    return _mm_packus_epi16(lo, hi);
+}
+
+// Luminance of four RGB pixels as 32-bit values.
+__attribute__((target("sse4.1"))) inline __m128i luma4(const uint8_t* p) noexcept
+{
+    const __m128i first = _mm_setr_epi8(0, -1, 1, -1, 2, -1, -1, -1, 3, -1, 4, -1, 5, -1, -1, -1);
+    const __m128i second = _mm_setr_epi8(6, -1, 7, -1, 8, -1, -1, -1, 9, -1, 10, -1, 11, -1, -1, -1);
+    const __m128i weights = _mm_setr_epi16(77, 150, 29, 0, 77, 150, 29, 0);
+    const __m128i v = ld(p);
+    const __m128i s = _mm_hadd_epi32(_mm_madd_epi16(_mm_shuffle_epi8(v, first), weights),
+                                     _mm_madd_epi16(_mm_shuffle_epi8(v, second), weights));
+    return _mm_srli_epi32(_mm_add_epi32(s, _mm_set1_epi32(128)), 8);
+}
+
+__attribute__((target("sse4.1"))) uint32_t demosaic8_x_first_sse41(const uint8_t* a, const uint8_t* c,
+                                                                    const uint8_t* b, uint32_t w, uint8_t* out,
+                                                                    bool x_is_red) noexcept
+{
+    // All candidates for all 16 pixels, then the X-site values picked at even offsets.
+    const __m128i even = _mm_set1_epi16(0x00FF);
+    uint32_t x = 0;
+    for (; x + 16 <= w; x += 16) {
+        const __m128i cl = ld(c + x - 1), c0 = ld(c + x), cr = ld(c + x + 1);
+        const __m128i a0 = ld(a + x), b0 = ld(b + x);
+        const __m128i g4 = mean4(cl, cr, a0, b0);
+        const __m128i d4 = mean4(ld(a + x - 1), ld(a + x + 1), ld(b + x - 1), ld(b + x + 1));
+        const __m128i xs = _mm_blendv_epi8(_mm_avg_epu8(cl, cr), c0, even);
+        const __m128i gs = _mm_blendv_epi8(c0, g4, even);
+        const __m128i ys = _mm_blendv_epi8(_mm_avg_epu8(a0, b0), d4, even);
+        if (x_is_red)
+            store_rgb(out + 3 * size_t{x}, xs, gs, ys);
+        else
+            store_rgb(out + 3 * size_t{x}, ys, gs, xs);
+    }
+    return x;
+}
+
+__attribute__((target("sse4.1"))) uint32_t rgb8_to_luma_sse41(const uint8_t* rgb, uint32_t w, uint8_t* out) noexcept
+{
+    uint32_t x = 0;
+    for (; size_t{x} * 3 + 28 <= size_t{w} * 3; x += 8) {
+        const uint8_t* p = rgb + size_t{x} * 3;
+        const __m128i words = _mm_packs_epi32(luma4(p), luma4(p + 12));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(words, words));
+    }
+    return x;
+}
+
+bool cpu_has_sse41() noexcept
+{
+    static const bool has = __builtin_cpu_supports("sse4.1");
+    return has;
+}
+
 } // namespace
+
+uint32_t demosaic8_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b, uint32_t w, uint8_t* out,
+                           bool x_is_red) noexcept
+{
+    return cpu_has_sse41() ? demosaic8_x_first_sse41(a, c, b, w, out, x_is_red) : 0;
+}
+
+uint32_t rgb8_to_luma(const uint8_t* rgb, uint32_t w, uint8_t* out) noexcept
+{
+    return cpu_has_sse41() ? rgb8_to_luma_sse41(rgb, w, out) : 0;
+}
+
+bool has_avx2() noexcept { return cpu_has_avx2(); }
 
 uint32_t unpack_two_in_three(const uint8_t* src, uint32_t w, uint16_t* out, unsigned low) noexcept
 {
@@ -110,6 +227,9 @@ uint32_t grey8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
 
 #else
 
+bool has_avx2() noexcept { return false; }
+uint32_t demosaic8_x_first(const uint8_t*, const uint8_t*, const uint8_t*, uint32_t, uint8_t*, bool) noexcept { return 0; }
+uint32_t rgb8_to_luma(const uint8_t*, uint32_t, uint8_t*) noexcept { return 0; }
 uint32_t unpack_two_in_three(const uint8_t*, uint32_t, uint16_t*, unsigned) noexcept { return 0; }
 uint32_t colour8_to_rgb(const uint8_t*, uint32_t, uint8_t*, unsigned, bool) noexcept { return 0; }
 uint32_t grey8_to_rgb(const uint8_t*, uint32_t, uint8_t*) noexcept { return 0; }

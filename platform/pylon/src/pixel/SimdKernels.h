@@ -9,11 +9,22 @@
 
 namespace Pylon::pixel::simd {
 
+// Whether the CPU has AVX2 (checked once).
+bool has_avx2() noexcept;
+
 // Two pixels in three bytes to 16-bit values; low = bits of a pixel in the shared byte (2 or 4).
 uint32_t unpack_two_in_three(const uint8_t* src, uint32_t w, uint16_t* out, unsigned low) noexcept;
 
 // Interleaved 8-bit colour to RGB: step 3 or 4 bytes per source pixel, swap = source is BGR(A).
 uint32_t colour8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out, unsigned step, bool swap) noexcept;
+
+// Bilinear demosaicing (see Demosaic.h) of an 8-bit line that starts with an X site;
+// the lines carry valid samples at index -1 and w.
+uint32_t demosaic8_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b, uint32_t w, uint8_t* out,
+                           bool x_is_red) noexcept;
+
+// Luminance (R*77 + G*150 + B*29 + 128) >> 8 of an RGB8 line.
+uint32_t rgb8_to_luma(const uint8_t* rgb, uint32_t w, uint8_t* out) noexcept;
 
 // Grey to RGB by repetition.
 uint32_t grey8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcept;

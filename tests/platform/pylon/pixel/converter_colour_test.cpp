@@ -78,7 +78,7 @@ TEST_P(ConverterBayer, UniformColourIsReproducedEverywhere)
     const unsigned depth = info->bitDepth;
     const Rgb colour8{200, 100, 40};
     const Rgb colour{colour8.r << (depth - 8), colour8.g << (depth - 8), colour8.b << (depth - 8)};
-    for (auto [w, h] : {std::pair{6u, 4u}, std::pair{5u, 3u}, std::pair{2u, 2u}}) {
+    for (auto [w, h] : {std::pair{6u, 4u}, std::pair{5u, 3u}, std::pair{2u, 2u}, std::pair{37u, 5u}}) {
         const auto px = mosaic(quad_of(info->bayer), w, h, [&](uint32_t, uint32_t) { return colour; });
         const auto src = bayer_bytes(type, px, w, h);
 
@@ -104,9 +104,9 @@ TEST_P(ConverterBayer, HorizontalAndVerticalRampsAreExactInside)
     const EPixelType type = GetParam();
     const SPixelFormatInfo* info = FindPixelFormat(type);
     const unsigned up = info->bitDepth - 8;
-    const uint32_t w = 9, h = 7;
+    const uint32_t w = 41, h = 7;
     for (bool horizontal : {true, false}) {
-        auto value = [&](uint32_t x, uint32_t y) { return 20 + 12 * static_cast<int>(horizontal ? x : y); };
+        auto value = [&](uint32_t x, uint32_t y) { return 20 + (horizontal ? 4 * static_cast<int>(x) : 12 * static_cast<int>(y)); };
         const auto px = mosaic(quad_of(info->bayer), w, h, [&](uint32_t x, uint32_t y) {
             const int v = value(x, y) << up;
             return Rgb{v, v, v};
@@ -216,6 +216,11 @@ TEST(ConverterColour, LongLinesMatchThePerPixelDefinition)
                 ASSERT_EQ(rgb[3 * p], want.r) << info->name << " width " << w << " pixel " << p;
                 ASSERT_EQ(rgb[3 * p + 1], want.g) << info->name << " width " << w << " pixel " << p;
                 ASSERT_EQ(rgb[3 * p + 2], want.b) << info->name << " width " << w << " pixel " << p;
+            }
+            const auto mono = convert(type, PixelType_Mono8, 0, src, w, h);
+            for (uint32_t p = 0; p < w * h; ++p) {
+                const uint8_t* o = &rgb[3 * size_t{p}];
+                ASSERT_EQ(mono[p], luma(o[0], o[1], o[2])) << info->name << " width " << w << " pixel " << p;
             }
         }
     }
