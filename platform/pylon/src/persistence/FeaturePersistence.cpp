@@ -1,0 +1,82 @@
+#include <pylon/FeaturePersistence.h>
+
+#include <GenApi/Pointer.h>
+
+#include "persistence/AtomicFile.h"
+#include "persistence/FeatureFile.h"
+#include "persistence/FeatureWalk.h"
+#include "persistence/LoadPlan.h"
+
+namespace Pylon {
+
+using namespace persistence;
+
+namespace {
+
+GenApi::INodeMap& Require(GenApi::INodeMap* map, const char* operation) {
+    if (!map)
+        throw LOGICAL_ERROR_EXCEPTION("CFeaturePersistence::%s: no node map given", operation);
+    return *map;
+}
+
+// The model name the description declares, else the device's own model name.
+std::string DeviceName(GenApi::INodeMap& map) {
+    std::string name = map.GetDeviceName();
+    if (name.empty()) {
+        GenApi::CStringPtr model = map.GetNode("DeviceModelName");
+        if (model && GenApi::IsReadable(model))
+            name = model->GetValue();
+    }
+    return name;
+}
+
+std::string SaveText(GenApi::INodeMap& map) {
+    return FormatFile(DeviceName(map), ReadRecords(StreamableFeatures(map)));
+}
+
+void LoadText(const std::string& text, GenApi::INodeMap& map, bool verify, const std::string& source) {
+    // Nothing is written before every line has been checked.
+    const LoadPlan plan(map, ParseFile(text, source), source);
+    if (!verify) {
+        plan.Apply(false); // best effort: what the camera refuses is left as it is
+        return;
+    }
+    const LoadPlan undo(map, ReadRecords(plan.Features()), source + " (values before the load)");
+    const auto failures = plan.Apply(true);
+    if (failures.empty())
+        return;
+    std::string description = DescribeFailure(source, failures.front());
+    const auto undo_failures = undo.Apply(false);
+    if (undo_failures.empty()) {
+        description += "; the values held before the load were written back";
+    } else {
+        description += "; the camera is left partly loaded: could not write back";
+        for (const auto& f : undo_failures)
+            description += " " + f.record->name + (f.record->selector.empty() ? "" : "{" + f.record->entry + "}");
+    }
+    RaiseLike(failures.front().error, description);
+}
+
+} // namespace
+
+void CFeaturePersistence::Save(const GenICam::gcstring& FileName, GenApi::INodeMap* pFeatures) {
+    // Read everything first: a failing read leaves the old file untouched.
+    const std::string text = SaveText(Require(pFeatures, "Save"));
+    WriteFileAtomically(FileName, text);
+}
+
+void CFeaturePersistence::Load(const GenICam::gcstring& FileName, GenApi::INodeMap* pFeatures, bool verify) {
+    GenApi::INodeMap& map = Require(pFeatures, "Load");
+    LoadText(ReadWholeFile(FileName), map, verify, FileName);
+}
+
+void CFeaturePersistence::SaveToString(GenICam::gcstring& Features, GenApi::INodeMap* pFeatures) {
+    Features = SaveText(Require(pFeatures, "SaveToString"));
+}
+
+void CFeaturePersistence::LoadFromString(const GenICam::gcstring& Features, GenApi::INodeMap* pFeatures,
+                                         bool verify) {
+    LoadText(Features, Require(pFeatures, "LoadFromString"), verify, "<string>");
+}
+
+} // namespace Pylon
