@@ -1,0 +1,227 @@
+// Property registry of a location, restore at registration, and the location list.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include <mirva/d_cam_param.h>
+#include <mirva/eq_fct.h>
+#include <mirva/location_list.h>
+#include <mirva/server.h>
+
+#include "test_support.h"
+
+using testing::HasSubstr;
+
+namespace {
+
+using mirva::test::PlainLocation;
+
+TEST(LocationCreationTest, StoredValuesAreRestoredAtRegistration) {
+    mirva::LocationCreation scope("CAM1", {{"SERIAL", "21234567"},
+                                           {"GAIN", "17"},
+                                           {"EXPO", "250.5"},
+                                           {"PIXELFORMAT", "Mono12"},
+                                           {"LATER", "9"},
+                                           {"BAD", "twelve"}});
+    PlainLocation loc;
+    EXPECT_STREQ(loc.name(), "CAM1");
+
+    D_int serial("SERIAL serial number", &loc);
+    EXPECT_EQ(serial.value(), 21234567);
+    EXPECT_TRUE(serial.was_restored());
+
+    D_cam_param_int gain("GAIN gain", 0, 10, &loc);  // stored values are restored as they are, limits apply later
+    EXPECT_EQ(gain.value(), 17);
+    EXPECT_EQ(gain.new_value(), 17);
+    EXPECT_FALSE(gain.changed());
+    EXPECT_TRUE(gain.get_valid());
+
+    D_cam_param_float expo("EXPO exposure", &loc);
+    EXPECT_FLOAT_EQ(expo.value(), 250.5f);
+    EXPECT_TRUE(expo.get_valid());
+
+    D_cam_param_text pf("PIXELFORMAT pixel format", &loc);
+    EXPECT_EQ(pf.value(), "Mono12");
+
+    // Registered after construction (no owner given): restored by add_property.
+    D_int later("LATER later", nullptr);
+    EXPECT_EQ(later.value(), 0);
+    loc.add_property(&later, 1);
+    EXPECT_EQ(later.value(), 9);
+    EXPECT_EQ(loc.property_group(&later), 1);
+
+    testing::internal::CaptureStderr();
+    D_cam_param_int bad("BAD bad value", 0, 100, &loc);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(bad.value(), 0);
+    EXPECT_FALSE(bad.get_valid());
+    EXPECT_FALSE(bad.was_restored());
+    EXPECT_THAT(err, HasSubstr("CAM1"));
+    EXPECT_THAT(err, HasSubstr("BAD"));
+    EXPECT_THAT(err, HasSubstr("\"twelve\""));
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+
+    D_int untouched("OTHER other", &loc);
+    EXPECT_FALSE(untouched.was_restored());
+}
+
+TEST(LocationCreationTest, ScopesNestAndEndWithTheirBlock) {
+    EXPECT_EQ(mirva::LocationCreation::current(), nullptr);
+    {
+        mirva::LocationCreation outer("OUTER", {});
+        {
+            mirva::LocationCreation inner("INNER", {});
+            PlainLocation a;
+            EXPECT_STREQ(a.name(), "INNER");
+        }
+        PlainLocation b;
+        EXPECT_STREQ(b.name(), "OUTER");
+    }
+    EXPECT_EQ(mirva::LocationCreation::current(), nullptr);
+}
+
+TEST(RegistryTest, FindPropertyUsesTheFirstWordOnly) {
+    PlainLocation loc;
+    D_int a("WIDTH width", &loc);
+    D_int b("WIDTH.MAX maximum width", &loc);
+    EXPECT_EQ(loc.find_property("WIDTH"), &a);
+    EXPECT_EQ(loc.find_property("WIDTH.MAX the rest is ignored"), &b);
+    EXPECT_EQ(loc.find_property(std::string("  WIDTH")), &a);
+    EXPECT_EQ(loc.find_property("WIDTH.M"), nullptr);
+    EXPECT_EQ(loc.find_property(""), nullptr);
+}
+
+TEST(RegistryTest, RegistrationIsIdempotentAndKeepsOrder) {
+    PlainLocation loc;
+    D_int a("A a", &loc);
+    D_int b("B b", &loc);
+    loc.add_property(&a, 2);  // again: only the group changes
+    EXPECT_EQ(loc.property_count(), 2u);
+    EXPECT_EQ(loc.property_group(&a), 2);
+    std::vector<std::string> names;
+    loc.for_each_property([&](D_fct& p) { names.push_back(p.name()); });
+    EXPECT_THAT(names, testing::ElementsAre("A", "B"));
+
+    loc.rem_property(&a);
+    EXPECT_EQ(loc.find_property("A"), nullptr);
+    EXPECT_EQ(loc.property_group(&a), -1);
+    EXPECT_EQ(loc.property_count(), 1u);
+    EXPECT_FALSE(loc.with_property("A", [](D_fct&) {}));
+    {
+        D_int c("C c", &loc);
+        EXPECT_EQ(loc.property_count(), 2u);
+    }
+    EXPECT_EQ(loc.property_count(), 1u);  // the destructor unregistered it
+}
+
+TEST(RegistryTest, RemovalWaitsForAClientThatVisitsTheProperty) {
+    PlainLocation loc;
+    auto* p = new D_cam_param_int("GAIN gain", 0, 10, &loc);
+    std::promise<void> inside;
+    std::promise<void> leave;
+    std::shared_future<void> leave_f = leave.get_future().share();
+    std::atomic<bool> removed{false};
+
+    std::thread client([&] {
+        loc.with_property("GAIN", [&](D_fct& prop) {
+            inside.set_value();
+            leave_f.wait_for(std::chrono::seconds(5));
+            // Still intact although the camera thread is removing it.
+            EXPECT_EQ(prop.name(), "GAIN");
+            EXPECT_EQ(prop.client_write(mirva::ClientValue{int64_t{3}}).code, mirva::WriteResult::ok);
+            EXPECT_FALSE(removed.load());
+        });
+    });
+    inside.get_future().wait();
+    std::thread remover([&] {
+        loc.rem_property(p);
+        removed.store(true);
+        delete p;
+    });
+    leave.set_value();
+    client.join();
+    remover.join();
+    EXPECT_TRUE(removed.load());
+    EXPECT_EQ(loc.find_property("GAIN"), nullptr);
+}
+
+TEST(RegistryTest, ErrorCodeIsKept) {
+    PlainLocation loc;
+    EXPECT_EQ(loc.error(), 0);
+    loc.set_error(4);
+    EXPECT_EQ(loc.error(), 4);
+}
+
+TEST(LocationListTest, WalkersSeeLocationsInOrderAndNullPastTheEnd) {
+    auto& list = mirva::LocationList::instance();
+    const size_t before = list.size();
+    EqFct* a;
+    EqFct* b;
+    {
+        mirva::LocationCreation s("LIST.A", {});
+        a = list.add(std::make_unique<PlainLocation>());
+    }
+    {
+        mirva::LocationCreation s("LIST.B", {});
+        b = list.add(std::make_unique<PlainLocation>());
+    }
+    EXPECT_EQ(list.size(), before + 2);
+    EXPECT_EQ(list.find("LIST.B"), b);
+
+    std::vector<EqFct*> seen;
+    for (int i = 0;; ++i) {
+        EqFct* loc = eq_acq(&i, nullptr);
+        if (!loc) break;
+        seen.push_back(loc);
+        eq_rel(i);
+    }
+    ASSERT_EQ(seen.size(), before + 2);
+    EXPECT_EQ(seen[before], a);
+    EXPECT_EQ(seen[before + 1], b);
+    int past = static_cast<int>(before + 2);
+    EXPECT_EQ(eq_acq(&past, nullptr), nullptr);
+    int negative = -1;
+    EXPECT_EQ(eq_acq(&negative, nullptr), nullptr);
+
+    EXPECT_NE(list.remove(a), nullptr);
+    EXPECT_NE(list.remove(b), nullptr);
+    EXPECT_EQ(list.remove(b), nullptr);
+    EXPECT_EQ(list.size(), before);
+}
+
+TEST(LocationListTest, RemovalWaitsUntilThePinIsReleased) {
+    auto& list = mirva::LocationList::instance();
+    EqFct* loc = list.add(std::make_unique<PlainLocation>());
+    int index = static_cast<int>(list.size()) - 1;
+
+    std::promise<void> pinned;
+    std::promise<void> release;
+    std::atomic<bool> destroyed{false};
+    std::thread walker([&] {
+        int i = index;
+        EXPECT_EQ(eq_acq(&i, nullptr), loc);
+        pinned.set_value();
+        release.get_future().wait_for(std::chrono::seconds(5));
+        EXPECT_FALSE(destroyed.load());
+        EXPECT_EQ(loc->fct_code(), 1);  // still alive
+        eq_rel(i);
+    });
+    pinned.get_future().wait();
+    std::thread remover([&] {
+        std::unique_ptr<EqFct> owned = list.remove(loc);
+        EXPECT_EQ(owned.get(), loc);
+        owned.reset();
+        destroyed.store(true);
+    });
+    // The list no longer shows it while the walker still holds it.
+    EXPECT_TRUE(mirva::test::eventually([&] { return list.size() == static_cast<size_t>(index); }));
+    release.set_value();
+    walker.join();
+    remover.join();
+    EXPECT_TRUE(destroyed.load());
+}
+
+} // namespace
