@@ -112,8 +112,8 @@ public:
                  uint32_t width, uint32_t height, size_t paddingX);
 
     COutputPixelFormatParameter OutputPixelFormat;
-    // Extra left shift before the output's bits are taken (negative: right shift), -16..16.
-    CIntegerParameterValue AdditionalLeftShift{"AdditionalLeftShift", -16, 16, 0};
+    // Extra left shift before the output's bits are taken (negative: right shift), -31..31.
+    CIntegerParameterValue AdditionalLeftShift{"AdditionalLeftShift", -31, 31, 0};
 
 private:
     // Used by one thread at a time, like the whole converter.

@@ -54,7 +54,6 @@ T* grow(std::vector<T>& v, size_t n)
 // Output lines of 16-bit words go straight to the caller's buffer when it is aligned for
 // them, else through a line buffer.
 struct WordLineSink {
-    uint8_t* dst;
     uint16_t* line_buffer;
     bool aligned;
     uint16_t* line(uint8_t* row) const noexcept
@@ -79,7 +78,7 @@ void convert_mono(const SourceReader& r, const ConvertJob& job, std::vector<uint
     uint16_t* tmp16 = grow(words, 2 * size_t{w});
 
     if (job.output == PixelType_Mono16) {
-        const WordLineSink sink{job.dst, tmp16 + w, reinterpret_cast<uintptr_t>(job.dst) % alignof(uint16_t) == 0};
+        const WordLineSink sink{tmp16 + w, reinterpret_cast<uintptr_t>(job.dst) % alignof(uint16_t) == 0};
         for (uint32_t y = 0; y < job.height; ++y) {
             uint8_t* row = job.dst + size_t{y} * w * 2;
             uint16_t* o = sink.line(row);
@@ -233,6 +232,13 @@ void convert_colour(const SourceReader& r, const ConvertJob& job, std::vector<ui
     uint8_t* rgb_line = grow(bytes, 4 * size_t{w});
     uint8_t* luma = rgb_line + 3 * size_t{w};
     uint16_t* tmp16 = grow(words, size_t{w});
+    // An RGB source line is its own RGB line.
+    auto as_rgb = [&](const uint8_t* line) -> const uint8_t* {
+        if (r.colour == SourceReader::Colour::RGB8)
+            return line;
+        to_rgb(line, w, rgb_line);
+        return rgb_line;
+    };
 
     for (uint32_t y = 0; y < job.height; ++y) {
         const uint8_t* line = job.src + y * job.src_stride;
@@ -242,20 +248,16 @@ void convert_colour(const SourceReader& r, const ConvertJob& job, std::vector<ui
             scale_u8(o, 3 * size_t{w}, o, job.shift);
         } else if (job.output == PixelType_Mono8) {
             uint8_t* o = job.dst + size_t{y} * w;
-            if (to_luma) {
+            if (to_luma)
                 to_luma(line, w, o);
-            } else {
-                to_rgb(line, w, rgb_line);
-                rgb_to_luma(rgb_line, w, o);
-            }
+            else
+                rgb_to_luma(as_rgb(line), w, o);
             scale_u8(o, w, o, job.shift);
         } else {
-            if (to_luma) {
+            if (to_luma)
                 to_luma(line, w, luma);
-            } else {
-                to_rgb(line, w, rgb_line);
-                rgb_to_luma(rgb_line, w, luma);
-            }
+            else
+                rgb_to_luma(as_rgb(line), w, luma);
             scale_u8_to_u16(luma, w, tmp16, job.shift);
             std::memcpy(job.dst + size_t{y} * w * 2, tmp16, size_t{w} * 2);
         }

@@ -69,11 +69,11 @@ TEST(ConverterErrors, ParametersRefuseValuesOutsideTheirRange)
     EXPECT_EQ(conv.OutputPixelFormat.GetValue(), PixelType_Mono8);
     conv.OutputPixelFormat.SetValue(PixelType_RGB8packed);
     EXPECT_EQ(conv.OutputPixelFormat.ToString(), "RGB8packed");
-    conv.AdditionalLeftShift = -16;
-    EXPECT_EQ(conv.AdditionalLeftShift.GetValue(), -16);
-    EXPECT_THAT(description_of<GenICam::OutOfRangeException>([&] { conv.AdditionalLeftShift = 17; }),
+    conv.AdditionalLeftShift = -31;
+    EXPECT_EQ(conv.AdditionalLeftShift.GetValue(), -31);
+    EXPECT_THAT(description_of<GenICam::OutOfRangeException>([&] { conv.AdditionalLeftShift = 32; }),
                 HasSubstr("AdditionalLeftShift"));
-    EXPECT_EQ(conv.AdditionalLeftShift, -16);
+    EXPECT_EQ(conv.AdditionalLeftShift, -31);
 }
 
 TEST(ConverterErrors, OutputTooSmallIsRefusedBeforeAnyWrite)
@@ -156,7 +156,7 @@ TEST(ConverterErrors, ExactBuffersAtAwkwardSizesForEveryPair)
                 CImageFormatConverter conv;
                 conv.Initialize(info.type);
                 conv.OutputPixelFormat = out;
-                conv.AdditionalLeftShift = static_cast<int>(rng() % 9) - 4;
+                conv.AdditionalLeftShift = static_cast<int>(rng() % 63) - 31;
                 std::vector<uint8_t> src(ComputeBufferSize(info.type, w, h));
                 for (auto& b : src)
                     b = static_cast<uint8_t>(rng());

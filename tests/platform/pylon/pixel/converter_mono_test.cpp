@@ -102,6 +102,18 @@ TEST(ConverterMono, Mono16OutputHoldsTheRawValue)
               (std::vector<uint16_t>{0x3FF}));
 }
 
+TEST(ConverterMono, ExtremeShiftsSaturateOrClear)
+{
+    const std::vector<uint8_t> src = words_le({0x0000, 0x0001, 0xFFFF});
+    EXPECT_EQ(convert(PixelType_Mono16, PixelType_Mono8, 31, src, 3, 1), (std::vector<uint8_t>{0, 255, 255}));
+    EXPECT_EQ(convert(PixelType_Mono16, PixelType_Mono8, -31, src, 3, 1), (std::vector<uint8_t>{0, 0, 0}));
+    EXPECT_EQ(as_words(convert(PixelType_Mono16, PixelType_Mono16, 31, src, 3, 1)),
+              (std::vector<uint16_t>{0, 0xFFFF, 0xFFFF}));
+    EXPECT_EQ(as_words(convert(PixelType_Mono16, PixelType_Mono16, -31, src, 3, 1)), (std::vector<uint16_t>{0, 0, 0}));
+    EXPECT_EQ(convert(PixelType_Mono8, PixelType_RGB8packed, 31, {0, 1}, 2, 1),
+              (std::vector<uint8_t>{0, 0, 0, 255, 255, 255}));
+}
+
 TEST(ConverterMono, Mono8SignedKeepsTheOrder)
 {
     EXPECT_EQ(convert(PixelType_Mono8signed, PixelType_Mono8, 0, {0x80, 0xFF, 0x00, 0x7F}, 4, 1),
