@@ -68,18 +68,17 @@ int EqFctPylon::camera_start_acquisition()
 
     PthreadLock lock(cbk_mx);
 
-    if (!pCamera || !pCamera->AcquisitionStart.IsDone(true)) {
-        printftostderr(name(), "camera_start_acquisition() AcquisitionStart is not yet done ... trying AcquisitionStartStop");
-        return 1;
-    }
-    if (StreamGrabber) {
-        printftostderr(name(), "camera_start_acquisition() previous not stopped");
-        return 2;
-    }
-
     // Exceptions outside the geometry stage and the converter set-up end the start with
     // a failure; a grabber left behind is cleaned up by the next stop.
     try {
+        if (!pCamera || !pCamera->AcquisitionStart.IsDone(true)) {
+            printftostderr(name(), "camera_start_acquisition() AcquisitionStart is not yet done ... trying AcquisitionStartStop");
+            return 1;
+        }
+        if (StreamGrabber) {
+            printftostderr(name(), "camera_start_acquisition() previous not stopped");
+            return 2;
+        }
         camera_readback_all_features();
 
         if (pCamera->GetNumStreamGrabberChannels() == 0) {
@@ -249,7 +248,7 @@ int EqFctPylon::camera_start_acquisition()
         auto set_trigger_source = [this](pylon_prop* p, int sel) {
             if (!p || sel < 0)
                 return;
-            if (sel >= PYLON_MAX_ENUM_ENTRIES || !p->defaultVal.sval[sel]) {
+            if (p->type != PYLON_TYPE_ENUMER || sel >= PYLON_MAX_ENUM_ENTRIES || !p->defaultVal.sval[sel]) {
                 printftostderr(name(), "camera_start_acquisition() no trigger source number %d", sel);
                 return;
             }

@@ -177,10 +177,11 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
         if (sw1 || sw2) {
             if (trig_enable.load() != 0) {
                 // The user software trigger: wait for the client's request, or for the
-                // user trigger to be switched off, or for the thread to be stopped.
+                // user trigger to be switched off, or for the thread to be stopped or the
+                // device to fail.
                 std::unique_lock lk(sw_trig_mx);
                 while (!sw_trig_request && trig_enable.load() != 0) {
-                    if (cam_thread_stop.load() || g_sts_.online() == 0) {
+                    if (cam_thread_stop.load() || exeption.load()) {
                         cycle_done = true;
                         return 1;
                     }
@@ -400,7 +401,14 @@ int EqFctPylon::camera_set_image_header(zenta_image_ext_frame_head* head)
 {
     if (!head || !pCamera)
         return 1;
-    const Pylon::EPixelType p = Pylon::CPixelTypeMapper::GetPylonPixelTypeByName(pCamera->PixelFormat.ToString());
+    Pylon::EPixelType p = Pylon::PixelType_Undefined;
+    try {
+        p = Pylon::CPixelTypeMapper::GetPylonPixelTypeByName(pCamera->PixelFormat.ToString());
+    } catch (const GenICam::GenericException& e) {
+        // Called from the host's threads: a vanished camera must not end the process.
+        printftostderr(name(), "camera_set_image_header() Exception: %s", e.GetDescription());
+        return 1;
+    }
     const int fmt = format_out_.value();
     const OutFormat& out = out_format(fmt);
     head->image_format = fmt > 1 ? 1 : 0;
@@ -440,8 +448,9 @@ int EqFctPylon::camera_get_ebit()
             Pylon::BitDepth(Pylon::CPixelTypeMapper::GetPylonPixelTypeByName(pCamera->PixelFormat.ToString())));
         const int e = ebits_.value();
         return b < e ? b : e;
-    } catch (const GenICam::AccessException& ex) {
-        // clup_mx is released by now.
+    } catch (const GenICam::GenericException& ex) {
+        // clup_mx is released by now. Besides a refused access, a vanished device
+        // (RuntimeException) ends here too: this runs on host threads.
         printftostderr(name(), "Exception in camera_get_ebit(): %s", ex.GetDescription());
         exeption = true;
         g_sts_.online(0);
