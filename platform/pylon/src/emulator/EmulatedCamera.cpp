@@ -13,7 +13,6 @@ namespace Pylon::Emulator {
 namespace {
 
 constexpr size_t kMaxPendingTriggers = 64;
-constexpr double kReferenceExposureUs = 5000.0; // exposure at which the pattern has its nominal brightness
 constexpr double kGainRawDb = 0.0359;            // dB per GainRaw step
 
 bool Has(const GenApi::NodeMap& map, const char* name) { return map.GetNode(name) != nullptr; }
@@ -149,6 +148,7 @@ CEmulatedCamera::CEmulatedCamera(const CameraConfig& config, const std::string& 
     if (!config.userName.empty() && Has(map, "DeviceUserID"))
         TrySet([&] { map.SetStringUnchecked("DeviceUserID", config.userName); });
     UpdateDerivedValues("Width");
+    reference_exposure_us_ = ReadSettings().exposureUs;
 
     const std::string model_name = Text(map, "DeviceModelName", map.GetDeviceName());
     const std::string ip = config.ipAddress.empty() ? "127.0.1." + std::to_string(plugIndex % 254 + 1) : config.ipAddress;
@@ -281,7 +281,8 @@ CEmulatedCamera::Settings CEmulatedCamera::ReadSettings()
         TrySet([&] { min = raw->GetMin(); });
         gain_db = static_cast<double>(Int(map, "GainRaw", min) - min) * kGainRawDb;
     }
-    const double factor = s.exposureUs / kReferenceExposureUs * std::pow(10.0, gain_db / 20.0);
+    // The model's default exposure gives the pattern its nominal brightness.
+    const double factor = s.exposureUs / reference_exposure_us_ * std::pow(10.0, gain_db / 20.0);
     k.brightness = static_cast<uint32_t>(std::clamp(factor * 1000.0, 0.0, 1e6));
     try {
         if (k.type != PixelType_Undefined && k.width > 0 && k.height > 0)
@@ -568,6 +569,8 @@ void CEmulatedCamera::Run()
         header.timeStamp = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now - plugged_at_).count());
         lock.unlock();
 
+        if (last)
+            StopAcquisition(); // single and multi frame end after the last readout, before it arrives
         std::string problem;
         if (!fail) {
             try {
@@ -589,8 +592,6 @@ void CEmulatedCamera::Run()
                     });
             }
         }
-        if (last)
-            StopAcquisition(); // single and multi frame end by themselves
         lock.lock();
     }
 }

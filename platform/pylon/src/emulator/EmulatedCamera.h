@@ -100,6 +100,7 @@ private:
     const Clock::time_point plugged_at_ = Clock::now();
     std::function<void(const std::string&)> on_reset_;
     std::atomic<bool> removed_{false};
+    double reference_exposure_us_ = 5000; // the model's default exposure; set by the constructor
 
     mutable std::mutex mutex_;     // guards the state below; client threads, emulator API and the frame thread
     std::condition_variable wake_; // state changes for the frame thread

@@ -92,10 +92,14 @@ enum TriggerSourceEnums {
     TriggerSource_Line4,
     TriggerSource_Action1,
     TriggerSource_Action2,
+    TriggerSource_CC1,
+    TriggerSource_CC2,
+    TriggerSource_CC3,
+    TriggerSource_CC4,
 };
 template <>
 struct CEnumNames<TriggerSourceEnums> {
-    static constexpr const char* names[] = {"Software", "Line1", "Line2", "Line3", "Line4", "Action1", "Action2"};
+    static constexpr const char* names[] = {"Software", "Line1", "Line2", "Line3", "Line4", "Action1", "Action2", "CC1", "CC2", "CC3", "CC4"};
 };
 
 enum TriggerActivationEnums {
