@@ -118,16 +118,8 @@ void CameraServer::shutdown() {
         loc->cancel();
     }
     auto& list = LocationList::instance();
-    for (EqFct* loc : locations_) {
-        for (int i = 0; i < list.size(); ++i) {
-            EqFct* held = list.acquire(i);
-            list.release(i);
-            if (held == loc) {
-                list.remove(i).reset();
-                break;
-            }
-        }
-    }
+    for (EqFct* loc : locations_)
+        list.remove(loc).reset();
     locations_.clear();
     printftostderr("camserver", "all locations shut down");
 }
