@@ -66,6 +66,8 @@ EqFctPylon::EqFctPylon()
 
 EqFctPylon::~EqFctPylon()
 {
+    // The host's threads call this location's virtual operations: they end first.
+    camera_stop_host_threads();
     // No camera thread may outlive its location: it would run on freed members.
     if (cam_thread.load() != 0) {
         stop_camera_thread();

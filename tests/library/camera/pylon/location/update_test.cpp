@@ -1,0 +1,218 @@
+// The periodic update: feature-file requests and periodic saves, acquisition state,
+// missing-frame watchdog, forced power, hardware reset and shut-down; with the camera
+// thread where the path needs one.
+#include <gmock/gmock.h>
+
+#include "location_support.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using namespace location_test;
+
+namespace {
+
+// A location that the host regards as set up and on line, without a camera: update runs
+// its bookkeeping and starts no thread (the feature-file operations fail at once and
+// mark their request with -1).
+class UpdateBookkeeping : public LocationFixture {
+protected:
+    void SetUp() override
+    {
+        LocationFixture::SetUp();
+        loc = add_location("UPD");
+        loc->setup_done = true;
+        loc->g_sts_.online(1);
+        loc->power_.set_value(loc->power_value);
+    }
+    EqFctPylon* loc = nullptr;
+};
+
+TEST_F(UpdateBookkeeping, SaveAndLoadRequestsAreServed)
+{
+    loc->save_config_.set_value(1);
+    loc->load_config_.set_value(1);
+    update(loc);
+    EXPECT_EQ(loc->save_config_.value(), -1);  // attempted (no camera to save)
+    EXPECT_EQ(loc->load_config_.value(), -1);
+}
+
+TEST_F(UpdateBookkeeping, HoldParamBlocksSaveAndLoad)
+{
+    loc->hold_param_.set_value(1);
+    loc->save_config_.set_value(1);
+    loc->load_config_.set_value(1);
+    loc->config_save_period_.set_value(1);
+    loc->last_config_save = time(nullptr) - 100;
+    const time_t last = loc->last_config_save;
+    update(loc);
+    EXPECT_EQ(loc->save_config_.value(), 1);
+    EXPECT_EQ(loc->load_config_.value(), 1);
+    EXPECT_EQ(loc->last_config_save, last);
+}
+
+TEST_F(UpdateBookkeeping, PeriodicSaveComesOnceThePeriodHasPassed)
+{
+    // The first periodic save is due one period after construction, not at once.
+    EXPECT_LE(time(nullptr) - loc->last_config_save, 2);
+    loc->config_save_period_.set_value(10);
+    const time_t recent = time(nullptr) - 5;
+    loc->last_config_save = recent;
+    update(loc);
+    EXPECT_EQ(loc->last_config_save, recent);
+    EXPECT_EQ(loc->save_config_.value(), 0);
+
+    loc->last_config_save = time(nullptr) - 11;
+    update(loc);
+    EXPECT_GE(loc->last_config_save, time(nullptr) - 1);
+    EXPECT_EQ(loc->save_config_.value(), -1);
+}
+
+TEST_F(UpdateBookkeeping, AcquisitionStateIsNormalised)
+{
+    loc->acq_state_.set_value(5);
+    update(loc);
+    EXPECT_EQ(loc->acq_state_.value(), 3);
+    loc->acq_state_.set_value(-2);
+    update(loc);
+    EXPECT_EQ(loc->acq_state_.value(), 0);
+}
+
+TEST_F(UpdateBookkeeping, ForcedPowerIsReasserted)
+{
+    loc->power_value = 7;
+    loc->power_.set_value(0);
+    update(loc);
+    EXPECT_EQ(loc->power_.value(), 7);
+}
+
+TEST_F(UpdateBookkeeping, WatchdogWarnsEveryFourCyclesAndRecoversAtTwelve)
+{
+    loc->start_.set_value(1);
+    Stderr err;
+    for (int i = 0; i < 11; ++i)
+        update(loc);
+    EXPECT_EQ(loc->missing_frames, 11);
+    EXPECT_EQ(loc->g_sts_.online(), 1);
+    EXPECT_TRUE(loc->setup_done);
+    loc->frame_rate_.set_value(12.5f);
+
+    update(loc);
+    const std::string text = err.text();
+    EXPECT_EQ(count_of(text, "UPD: update() NO triggers on input !!! ..."), 3);
+    EXPECT_EQ(loc->missing_frames, 0);
+    EXPECT_EQ(loc->frame_rate_.value(), 0.0f);
+    EXPECT_EQ(loc->g_sts_.online(), 0);
+    EXPECT_FALSE(loc->setup_done);
+}
+
+TEST_F(UpdateBookkeeping, WatchdogIdlesWhileTriggersArePresentOrNoStartIsWanted)
+{
+    loc->trigger_present = 1;
+    loc->start_.set_value(1);
+    for (int i = 0; i < 13; ++i)
+        update(loc);
+    EXPECT_EQ(loc->missing_frames, 0);
+    EXPECT_TRUE(loc->setup_done);
+
+    loc->trigger_present = 0;
+    loc->start_.set_value(0);
+    for (int i = 0; i < 13; ++i)
+        update(loc);
+    EXPECT_EQ(loc->missing_frames, 0);
+    EXPECT_TRUE(loc->setup_done);
+}
+
+TEST_F(UpdateBookkeeping, SwitchedOffLocationIsShutDown)
+{
+    loc->start_.set_value(1);
+    loc->g_sts_.online(0);
+    Stderr err;
+    update(loc);
+    EXPECT_THAT(err.text(), HasSubstr("UPD: Shutdowning,  ..."));
+    EXPECT_EQ(loc->start_.value(), 0);
+    EXPECT_EQ(loc->err_code, 4);
+    EXPECT_FALSE(loc->setup_done);
+    EXPECT_EQ(loc->cam_status_.value(), "Offline");
+}
+
+// With a camera: the camera thread starts on update and stops for the reset.
+class UpdateWithCamera : public LocationFixture {
+protected:
+    void SetUp() override
+    {
+        LocationFixture::SetUp();
+        plug("1001");
+        loc = add_location("UPD", {{"SERIAL", "0"}});
+        loc->find_cameras_of_type(1);
+        start(loc);
+        ASSERT_TRUE(loc->setup_done);
+    }
+    EqFctPylon* loc = nullptr;
+};
+
+TEST_F(UpdateWithCamera, ResetRequestStopsTheThreadShutsDownAndResetsOnce)
+{
+    update(loc);
+    EXPECT_NE(loc->cam_thread.load(), pthread_t{0});
+    // Running: a second cycle finds the thread alive.
+    const pthread_t first = loc->cam_thread.load();
+    update(loc);
+    EXPECT_EQ(loc->cam_thread.load(), first);
+
+    loc->cam_reset_.set_value(1);
+    update(loc);  // stops the thread, off line
+    EXPECT_EQ(loc->g_sts_.online(), 0);
+    ASSERT_TRUE(loc->wait_camera_thread_end(10));
+    // The thread ended with a reset pending: features stay, the camera stays.
+    EXPECT_NE(loc->pCamera, nullptr);
+    EXPECT_FALSE(loc->pylon_prop_.empty());
+
+    update(loc);  // shut-down
+    EXPECT_EQ(loc->err_code, 4);
+    EXPECT_FALSE(loc->setup_done);
+
+    Stderr err;
+    update(loc);  // not set up: the reset
+    update(loc);
+    const std::string text = err.text();
+    EXPECT_EQ(count_of(text, "UPD: camera_rest() HW reset done"), 1);
+    EXPECT_EQ(loc->pCamera, nullptr);
+    EXPECT_EQ(loc->cam_reset_.value(), 0);
+}
+
+TEST_F(UpdateWithCamera, SwitchedOffLocationStopsItsThreadAndReleasesTheCamera)
+{
+    update(loc);
+    ASSERT_NE(loc->cam_thread.load(), pthread_t{0});
+    loc->g_sts_.online(0);
+    Stderr err;
+    update(loc);
+    const std::string text = err.text();
+    EXPECT_EQ(loc->cam_thread.load(), pthread_t{0});
+    EXPECT_THAT(text, HasSubstr("UPD: Camera  THREAD finished"));
+    EXPECT_EQ(loc->err_code, 4);
+    EXPECT_FALSE(loc->setup_done);
+    EXPECT_EQ(loc->pCamera, nullptr);
+    EXPECT_TRUE(loc->pylon_prop_.empty());
+    EXPECT_EQ(EqFctPylon::booked, (std::vector<int>{0}));
+
+    // Set up again on the same camera.
+    {
+        std::lock_guard lk(loc->lifecycle_mutex());
+        loc->online();
+    }
+    EXPECT_TRUE(loc->setup_done);
+}
+
+TEST_F(UpdateWithCamera, SavedStartRequestComesBackAfterTwoIdlePasses)
+{
+    loc->saved_start = 1;
+    Stderr err;
+    update(loc);
+    EXPECT_TRUE(eventually([&] { return loc->start_.value() == 1; }));
+    loc->cancel();
+    EXPECT_EQ(loc->cam_thread.load(), pthread_t{0});
+    EXPECT_THAT(err.text(), HasSubstr("UPD: OLD start is back"));
+}
+
+} // namespace
