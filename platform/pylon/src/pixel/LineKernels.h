@@ -229,7 +229,8 @@ struct YuvToRgb {
 template <unsigned yo0, unsigned yo1, unsigned uo, unsigned vo>
 inline void yuv422_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
 {
-    uint32_t x = 0;
+    static constexpr uint8_t offsets[4] = {yo0, yo1, uo, vo};
+    uint32_t x = simd::yuv422_to_rgb(src, w, out, offsets); // even
     for (; x + 1 < w; x += 2) {
         const uint8_t* p = src + 2 * size_t{x};
         int ur, ug, ub;

@@ -1,6 +1,7 @@
 // Converter on colour sources: Bayer demosaicing, interleaved RGB orders and YUV 4:2:2.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -190,6 +191,22 @@ TEST(ConverterColour, Yuv422KnownColoursInBothByteOrders)
     const auto pair = convert(PixelType_YUV422packed, PixelType_Mono8, 0, {128, 10, 128, 250}, 2, 1);
     EXPECT_NEAR(pair[0], 10, 1);
     EXPECT_NEAR(pair[1], 250, 1);
+    // Long lines (vector kernel plus scalar tail) give the same bytes as pairs alone.
+    std::vector<uint8_t> line;
+    for (int i = 0; i < 2 * 37; ++i)
+        line.push_back(static_cast<uint8_t>(i * 53 + 7));
+    const auto whole = convert(PixelType_YUV422packed, PixelType_RGB8packed, 0, line, 37, 1);
+    for (int pair = 0; pair < 18; ++pair) {
+        const std::vector<uint8_t> one(line.begin() + 4 * pair, line.begin() + 4 * pair + 4);
+        const auto alone = convert(PixelType_YUV422packed, PixelType_RGB8packed, 0, one, 2, 1);
+        ASSERT_TRUE(std::equal(alone.begin(), alone.end(), whole.begin() + 6 * pair)) << "pair " << pair;
+    }
+    const auto whole_yuyv = convert(PixelType_YUV422_YUYV_Packed, PixelType_RGB8packed, 0, line, 37, 1);
+    for (int pair = 0; pair < 18; ++pair) {
+        const std::vector<uint8_t> one(line.begin() + 4 * pair, line.begin() + 4 * pair + 4);
+        const auto alone = convert(PixelType_YUV422_YUYV_Packed, PixelType_RGB8packed, 0, one, 2, 1);
+        ASSERT_TRUE(std::equal(alone.begin(), alone.end(), whole_yuyv.begin() + 6 * pair)) << "pair " << pair;
+    }
     // An odd last pixel borrows V from the pair before it.
     const auto odd = convert(PixelType_YUV422packed, PixelType_RGB8packed, 0, {85, 76, 255, 76, 85, 76}, 3, 1);
     expect_near_rgb(odd, 2, Rgb{255, 0, 0}, "odd width");
