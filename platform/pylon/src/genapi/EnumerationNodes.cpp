@@ -152,9 +152,8 @@ IEnumEntry* EnumerationNode::GetCurrentEntry(bool, bool) {
 }
 
 double EnumerationNode::ReadFloat(std::optional<int64_t> at) {
-    const int64_t value = value_.ReadInt(at);
-    EnumEntryNode* entry = FindEntry(value);
-    return entry ? entry->GetNumericValue() : static_cast<double>(value);
+    // Formulas see the entry's integer value, in float formulas as in integer ones.
+    return static_cast<double>(value_.ReadInt(at));
 }
 
 void EnumerationNode::WriteFloat(double value, std::optional<int64_t> at) {
