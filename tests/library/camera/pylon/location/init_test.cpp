@@ -50,13 +50,13 @@ TEST_F(Init, FreshStartOnTheFullModelResetsTheRegionAndFindsBothTriggerKinds)
     EXPECT_EQ(loc->roi_x_start_.get_max(), 1279);
     EXPECT_EQ(loc->roi_y_end_.get_max(), 1024);
 
-    // Trigger modes on/off; sources: the available TriggerSource entries (Software, Line1, Line2, CC1).
+    // Trigger modes on/off; sources: the available TriggerSource entries (Software, Line1, Line2).
     EXPECT_EQ(loc->acq_trig_on_.get_min(), 0);
     EXPECT_EQ(loc->acq_trig_on_.get_max(), 1);
     EXPECT_EQ(loc->frame_trig_on_.get_max(), 1);
     EXPECT_EQ(loc->acq_trig_sel_.get_min(), 0);
-    EXPECT_EQ(loc->acq_trig_sel_.get_max(), 3);
-    EXPECT_EQ(loc->frame_trig_sel_.get_max(), 3);
+    EXPECT_EQ(loc->acq_trig_sel_.get_max(), 2);
+    EXPECT_EQ(loc->frame_trig_sel_.get_max(), 2);
 
     EXPECT_TRUE(loc->byte_swap);
     EXPECT_TRUE(loc->format_changed);
@@ -78,7 +78,7 @@ TEST_F(Init, MinimalModelHasOnlyTheFrameTriggerWithoutSources)
     Stderr err;
     ASSERT_FALSE(loc->camera_init());
     const std::string text = err.text();
-    EXPECT_THAT(text, HasSubstr("CAM: camera_init() TRIGGER MODES AVAILABLE Acquisition: 0 (-1 sel: -1)  Frame:1  ("));
+    EXPECT_THAT(text, HasSubstr("CAM: camera_init() TRIGGER MODES AVAILABLE Acquisition: 0 (0 sel: 0)  Frame:1  (0 sel: 0)"));
     EXPECT_THAT(text, HasSubstr("CAM: camera_init() PACKET SIZE: UNKNOWN"));
     EXPECT_EQ(loc->acq_trig_on_.get_min(), -1);
     EXPECT_EQ(loc->acq_trig_on_.get_max(), -1);

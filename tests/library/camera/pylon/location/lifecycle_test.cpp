@@ -20,7 +20,7 @@ TEST_F(Lifecycle, ConstructionPublishesTheControlProperties)
                              "CONF.LOAD", "CONF.SAVE.PERIOD", "FORMAT.OUT", "FORMAT.OUT.GAMMA", "FORMAT.OUT.TRUNCATE",
                              "HOLD.PARAM"})
         EXPECT_NE(a->find_property(name), nullptr) << name;
-    EXPECT_EQ(a->acq_trig_on_.description(), " acquisition trigger mode (-1 if not supported)");
+    EXPECT_EQ(a->acq_trig_on_.name(), "ACQ.TRIGGER.MODE");
     EXPECT_EQ(a->acq_trig_on_.get_min(), -1);
     EXPECT_EQ(a->acq_trig_on_.get_max(), -1);
     EXPECT_EQ(a->format_out_.get_max(), 2);
