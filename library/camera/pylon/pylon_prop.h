@@ -3,6 +3,8 @@
 // ".DESC", ".CATEG").
 #pragma once
 
+#include <cfloat>
+#include <cstdint>
 #include <string>
 
 #include <GenApi/GenApi.h>
@@ -29,6 +31,20 @@ extern const int PYLON_ACQ_CATEGORIES_LIST_SIZE;
 
 constexpr int PYLON_MAX_ENUM_ENTRIES = 64;
 
+namespace pylon_prop_detail {
+// Node values are 64-bit; the properties hold 32 bits (the low 32 bits are kept).
+inline int narrow_int(int64_t v) { return static_cast<int>(static_cast<uint32_t>(v)); }
+// Node doubles to the properties' floats, saturating at +-FLT_MAX instead of overflowing.
+inline float narrow_float(double v)
+{
+    if (v > static_cast<double>(FLT_MAX))
+        return FLT_MAX;
+    if (v < -static_cast<double>(FLT_MAX))
+        return -FLT_MAX;
+    return static_cast<float>(v);  // NaN stays NaN
+}
+} // namespace pylon_prop_detail
+
 class pylon_prop {
 public:
     pylon_prop(const GenApi::CNodePtr& nd, GenApi::CCategoryPtr categ, GenApi::INodeMap* map, EqFct* fc);
@@ -45,6 +61,13 @@ public:
     char* get_value_as_string(bool mode);
     float get_value_as_float();
     void print();
+
+    // Unregisters every property of the feature from the location, destroys it and
+    // clears its pointer, then frees the owned strings (release_strings).
+    void remove_properties();
+    // Frees the owned heap strings (enumeration entry names and display names, the
+    // current text of enumerations and strings); the entry count becomes 0.
+    void release_strings();
 
     EqFct* fct;
     GenApi::CNodePtr node;
@@ -100,4 +123,7 @@ public:
     } defaultVal{};
     std::string* svaldescr[PYLON_MAX_ENUM_ENTRIES] = {};
     bool first = true;
+
+private:
+    void create();  // the construction steps after the members are initialised
 };
