@@ -28,8 +28,10 @@ namespace {
 bool hand_over(bcam_base& cam, const std::vector<uint8_t>& pixels, int w, int h) {
     std::lock_guard lk(cam.out_mx);
     if (!cam.out_free) return false;
-    std::memcpy(cam.output_buffer, pixels.data(), pixels.size());
-    std::memcpy(cam.copy_buffer, pixels.data(), pixels.size());
+    if (!pixels.empty()) {
+        std::memcpy(cam.output_buffer, pixels.data(), pixels.size());
+        std::memcpy(cam.copy_buffer, pixels.data(), pixels.size());
+    }
     cam.out_width = w;
     cam.out_height = h;
     cam.out_extra = 0;
