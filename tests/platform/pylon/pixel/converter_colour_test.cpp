@@ -79,7 +79,7 @@ TEST_P(ConverterBayer, UniformColourIsReproducedEverywhere)
     const unsigned depth = info->bitDepth;
     const Rgb colour8{200, 100, 40};
     const Rgb colour{colour8.r << (depth - 8), colour8.g << (depth - 8), colour8.b << (depth - 8)};
-    for (auto [w, h] : {std::pair{6u, 4u}, std::pair{5u, 3u}, std::pair{2u, 2u}, std::pair{37u, 5u}}) {
+    for (auto [w, h] : {std::pair{6u, 4u}, std::pair{5u, 3u}, std::pair{2u, 2u}, std::pair{37u, 5u}, std::pair{53u, 3u}}) {
         const auto px = mosaic(quad_of(info->bayer), w, h, [&](uint32_t, uint32_t) { return colour; });
         const auto src = bayer_bytes(type, px, w, h);
 
@@ -105,7 +105,7 @@ TEST_P(ConverterBayer, HorizontalAndVerticalRampsAreExactInside)
     const EPixelType type = GetParam();
     const SPixelFormatInfo* info = FindPixelFormat(type);
     const unsigned up = info->bitDepth - 8;
-    const uint32_t w = 41, h = 7;
+    const uint32_t w = 57, h = 7;
     for (bool horizontal : {true, false}) {
         auto value = [&](uint32_t x, uint32_t y) { return 20 + (horizontal ? 4 * static_cast<int>(x) : 12 * static_cast<int>(y)); };
         const auto px = mosaic(quad_of(info->bayer), w, h, [&](uint32_t x, uint32_t y) {
