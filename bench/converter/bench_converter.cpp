@@ -58,6 +58,8 @@ void convert_benchmark(benchmark::State& state, Pylon::EPixelType source, Pylon:
     benchmark::DoNotOptimize(copy_dst.data());
     state.counters["x_memcpy"] = memcpy_min > 0 ? convert_min / memcpy_min : 0.0;
     state.counters["x_memcpy_mean"] = memcpy_s > 0 ? convert_s / memcpy_s : 0.0;
+    state.counters["min_us"] = convert_min * 1e6;
+    state.counters["memcpy_min_us"] = memcpy_min * 1e6;
     state.counters["Mpix/s"] = benchmark::Counter(static_cast<double>(w) * h, benchmark::Counter::kIsIterationInvariantRate);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(out_size));
 }

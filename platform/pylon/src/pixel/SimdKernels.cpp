@@ -53,6 +53,33 @@ __attribute__((target("avx2"))) uint32_t unpack_two_in_three_avx2(const uint8_t*
     return x;
 }
 
+__attribute__((target("avx2"))) uint32_t colour8_to_rgb_avx2(const uint8_t* src, uint32_t w, uint8_t* out,
+                                                              unsigned step, bool swap) noexcept
+{
+    // Eight pixels per step: each 128-bit lane takes four source pixels and gives 12 bytes.
+    // The low lane's 16-byte store runs 4 bytes into the high lane's, which is stored after
+    // it; the loop stops while both stores fit in the output line.
+    const __m128i m = step == 3 ? (swap ? _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, -1, -1, -1, -1)
+                                        : _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, -1, -1, -1, -1))
+                                : (swap ? _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1)
+                                        : _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+    const __m256i shuffle = _mm256_broadcastsi128_si256(m);
+    const size_t in_bytes = size_t{w} * step;
+    const size_t out_bytes = size_t{w} * 3;
+    const size_t lane_in = size_t{step} * 4;
+    uint32_t x = 0;
+    for (; size_t{x} * step + lane_in + 16 <= in_bytes && size_t{x} * 3 + 28 <= out_bytes; x += 8) {
+        const uint8_t* p = src + size_t{x} * step;
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + lane_in));
+        const __m256i v = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1), shuffle);
+        uint8_t* o = out + size_t{x} * 3;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm256_castsi256_si128(v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 12), _mm256_extracti128_si256(v, 1));
+    }
+    return x;
+}
+
 __attribute__((target("ssse3"))) uint32_t colour8_to_rgb_ssse3(const uint8_t* src, uint32_t w, uint8_t* out,
                                                                unsigned step, bool swap) noexcept
 {
@@ -341,6 +368,10 @@ uint32_t unpack_two_in_three(const uint8_t* src, uint32_t w, uint16_t* out, unsi
 
 uint32_t colour8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out, unsigned step, bool swap) noexcept
 {
+    if (cpu_has_avx2()) {
+        const uint32_t x = colour8_to_rgb_avx2(src, w, out, step, swap);
+        return x + colour8_to_rgb_ssse3(src + size_t{x} * step, w - x, out + size_t{x} * 3, step, swap);
+    }
     return cpu_has_ssse3() ? colour8_to_rgb_ssse3(src, w, out, step, swap) : 0;
 }
 
