@@ -106,13 +106,16 @@ public:
     // value of an indexed node (<pIndex>, e.g. TriggerMode per TriggerSelector value) without
     // touching the selector; without it the value selected now is used. Giving an index for
     // a node that is not indexed raises LogicalErrorException.
-    // Integer: integers, enumerations (entry value), booleans (0/1), commands (value node).
+    // Integer: integers, enumerations (entry value), booleans (0/1), formulas (read only),
+    // commands (1 while running, 0 when done; writing 0 completes, non-zero marks running).
     int64_t GetIntegerUnchecked(const gcstring& name, std::optional<int64_t> index = std::nullopt) const;
     void SetIntegerUnchecked(const gcstring& name, int64_t value, std::optional<int64_t> index = std::nullopt);
     // Float: floats, and integers converted.
     double GetFloatUnchecked(const gcstring& name, std::optional<int64_t> index = std::nullopt) const;
     void SetFloatUnchecked(const gcstring& name, double value, std::optional<int64_t> index = std::nullopt);
-    // Text as ToString gives it / as FromString takes it (enumerations: the symbolic name).
+    // Text as ToString gives it / as FromString takes it: integers decimal (or 0x hex when
+    // the representation is HexNumber), floats the shortest text that reads back the same,
+    // booleans "1"/"0", enumerations the symbolic name, registers "0x" + hex bytes.
     gcstring GetStringUnchecked(const gcstring& name, std::optional<int64_t> index = std::nullopt) const;
     void SetStringUnchecked(const gcstring& name, const gcstring& value, std::optional<int64_t> index = std::nullopt);
 

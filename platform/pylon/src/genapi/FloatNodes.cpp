@@ -111,7 +111,7 @@ void FloatNode::CheckValue(double value) {
                                      FormatDouble(max).c_str());
     const double inc = GetInc();
     if (inc > 0) {
-        const double steps = (value - min) / inc;
+        const double steps = (value - (min_.IsSet() ? min : 0.0)) / inc;
         if (std::fabs(steps - std::round(steps)) > 1e-6 * std::max(1.0, std::fabs(steps)))
             throw INVALID_ARGUMENT_EXCEPTION("Value %s of node '%s' does not fit the increment %s from the minimum %s",
                                              FormatDouble(value).c_str(), Name().c_str(), FormatDouble(inc).c_str(),

@@ -97,7 +97,10 @@ void IntegerNode::CheckValue(int64_t value) {
                                      value, Name().c_str(), min, max);
     const int64_t inc = GetInc();
     if (inc > 1) {
-        const uint64_t offset = static_cast<uint64_t>(value) - static_cast<uint64_t>(min);
+        // Steps count from the minimum, or from 0 when there is no minimum.
+        const int64_t base = min_.IsSet() ? min : 0;
+        const uint64_t offset = value >= base ? static_cast<uint64_t>(value) - static_cast<uint64_t>(base)
+                                              : static_cast<uint64_t>(base) - static_cast<uint64_t>(value);
         if (offset % static_cast<uint64_t>(inc) != 0)
             throw INVALID_ARGUMENT_EXCEPTION("Value %" PRId64 " of node '%s' does not fit the increment %" PRId64
                                              " from the minimum %" PRId64,

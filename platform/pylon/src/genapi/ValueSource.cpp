@@ -78,6 +78,9 @@ void ValueSource::Resolve(LoadContext& ctx) {
 }
 
 void ValueSource::CollectValueReferences(std::vector<Node*>& out) const {
+    // The index is read on every access, so it counts as part of the value.
+    if (index_.node)
+        out.push_back(index_.node);
     if (direct_.target.node)
         out.push_back(direct_.target.node);
     for (const auto& [index, slot] : indexed_)
@@ -87,11 +90,7 @@ void ValueSource::CollectValueReferences(std::vector<Node*>& out) const {
         out.push_back(fallback_.target.node);
 }
 
-void ValueSource::CollectReferences(std::vector<Node*>& out) const {
-    CollectValueReferences(out);
-    if (index_.node)
-        out.push_back(index_.node);
-}
+void ValueSource::CollectReferences(std::vector<Node*>& out) const { CollectValueReferences(out); }
 
 ValueSource::Slot& ValueSource::Select(std::optional<int64_t> at, bool for_write) {
     if (!index_.node)

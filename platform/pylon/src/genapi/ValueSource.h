@@ -28,7 +28,7 @@ public:
     bool ReadElement(const pugi::xml_node& element, LoadContext& ctx);
     void Resolve(LoadContext& ctx);
     void CollectReferences(std::vector<Node*>& out) const;      // targets and the index node
-    void CollectValueReferences(std::vector<Node*>& out) const; // targets only
+    void CollectValueReferences(std::vector<Node*>& out) const; // the same (all are read for the value)
     bool HasValueElement() const noexcept { return has_value_; }
     bool IsIndexed() const noexcept { return index_.IsSet(); }
 
