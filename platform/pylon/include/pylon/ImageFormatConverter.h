@@ -15,10 +15,10 @@
 //   brighter pixels, making faint signals visible.
 //   Mono16 output holds the raw value, LSB-aligned (Mono12 gives 0..4095), shifted by s
 //   and saturated at 65535.
-// Colour to mono gives the luminance (R*77 + G*150 + B*29) / 256; mono to RGB repeats the
-// grey value in the three channels. Bayer sources are demosaiced bilinearly (edges mirrored);
-// their mono output is the luminance of the demosaiced colour. YUV uses the full-range
-// BT.601 equations. The alpha channel of RGBA/BGRA is dropped.
+// Colour to mono gives the luminance (R*77 + G*150 + B*29 + 128) / 256 (YUV sources: their
+// Y); mono to RGB repeats the grey value in the three channels. Bayer sources are demosaiced
+// bilinearly (edges mirrored); their mono output is the luminance of the demosaiced colour.
+// YUV to RGB uses the full-range BT.601 equations. The alpha channel of RGBA/BGRA is dropped.
 //
 // Supported sources: Mono8, Mono8signed (offset by 128), Mono10, Mono10packed, Mono10p,
 // Mono12, Mono12packed, Mono12p, Mono16, Bayer GR/RG/GB/BG in 8, 10, 12, 12Packed and 16
