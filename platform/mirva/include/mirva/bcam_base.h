@@ -126,10 +126,12 @@ public:
     // The port the TCP sender listens on (0 when it does not listen).
     int tcp_listen_port() const;
 
-    // Server: stops the recovery, image-output and TCP threads and joins them. Call it
-    // before destroying a location (they call its virtual operations) and without
-    // holding its lifecycle_mutex(). The destructor calls it again as a safety net.
+    // Stops the recovery, image-output and TCP threads and joins them. LocationList::remove
+    // calls it (through stop_host_threads) before a location is destroyed, as they call its
+    // virtual operations; whoever destroys a location otherwise calls it first. The
+    // destructor calls it again as a safety net.
     void camera_stop_host_threads();
+    void stop_host_threads() override { camera_stop_host_threads(); }
     // Pause between two set-up attempts of the recovery thread (default 1 s).
     void set_recovery_period(std::chrono::milliseconds period);
 

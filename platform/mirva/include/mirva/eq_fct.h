@@ -58,6 +58,10 @@ public:
     virtual void init();
     virtual void post_init();
     virtual void cancel();
+    // Stops the threads the host runs for this location (they call its virtual operations,
+    // so they must end before its destruction starts). LocationList::remove calls it
+    // before handing a location back; the default has nothing to stop.
+    virtual void stop_host_threads();
 
     // Number of registered properties.
     size_t property_count() const;

@@ -21,8 +21,10 @@ public:
 
     // Appends a location; returns it.
     EqFct* add(std::unique_ptr<EqFct> location);
-    // Takes a location out of the list; waits until no walker has it pinned, then hands
-    // it back (the caller destroys it). Null when the location is not in the list.
+    // Takes a location out of the list; waits until no walker has it pinned, stops its
+    // host threads (EqFct::stop_host_threads) and hands it back (the caller destroys it).
+    // Null when the location is not in the list. Call it without the location's
+    // lifecycle_mutex() held.
     std::unique_ptr<EqFct> remove(EqFct* location);
     size_t size() const;
     // The locations in list order (unpinned: only for the thread that adds and removes).

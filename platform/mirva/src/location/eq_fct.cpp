@@ -157,3 +157,4 @@ void EqFct::online() {}
 void EqFct::init() {}
 void EqFct::post_init() {}
 void EqFct::cancel() {}
+void EqFct::stop_host_threads() {}

@@ -48,6 +48,8 @@ std::unique_ptr<EqFct> LocationList::remove(EqFct* location) {
     while (!unpinned_.wait_for(lk, std::chrono::seconds(5), [&] { return slot->pins == 0; })) {
         printftostderr("locations", "waiting for a walker to release location %s", location->name());
     }
+    lk.unlock();
+    location->stop_host_threads();
     return std::move(slot->location);
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include <mirva/bcam_base.h>
+#include <mirva/location_list.h>
 #include <mirva/server.h>
 
 #include "test_support.h"
@@ -142,6 +143,26 @@ TEST(CameraBaseTest, ImageCounterAndCameraListAndStatus) {
     EXPECT_EQ(std::count(list.begin(), list.end(), &cam), 1);
     cam.set_camera_status("Online");
     EXPECT_EQ(cam.cam_status_.value(), "Online");
+}
+
+TEST(CameraBaseTest, RemovalFromTheLocationListStopsTheHostThreads) {
+    auto owned = std::make_unique<FakeCamera>();
+    FakeCamera* cam = owned.get();
+    ASSERT_FALSE(cam->camera_create_all_buffers(4, 4, 1));
+    ASSERT_FALSE(cam->camera_start_mirva_output_thread());
+    ASSERT_FALSE(cam->camera_start_tcp_thread());
+    cam->set_recovery_period(std::chrono::hours(1));
+    cam->camera_start_recovery_thread();
+    auto& list = mirva::LocationList::instance();
+    list.add(std::move(owned));
+    std::unique_ptr<EqFct> back = list.remove(cam);
+    ASSERT_EQ(back.get(), cam);
+    EXPECT_EQ(cam->tcp_thread.load(), pthread_t{0});
+    // The output thread is gone: a hand-over stays untaken.
+    ASSERT_TRUE(hand_over(*cam, ramp(16), 4, 4));
+    EXPECT_EQ(cam->wait_for_image(0, std::chrono::milliseconds(50)), nullptr);
+    std::lock_guard lk(cam->out_mx);
+    EXPECT_TRUE(cam->new_image);
 }
 
 TEST(ImageOutputTest, HandedOverImagesBecomeTheLatestImage) {
