@@ -144,25 +144,22 @@ void convert_bayer(const SourceReader& r, const ConvertJob& job, std::vector<uin
     const RawLineFn raw = raw_reader(r.samples);
     const int k = sizeof(T) == 1 ? job.shift + 8 - static_cast<int>(r.depth) : job.shift;
 
-    // Word buffers: raw line, 16-bit luminance line; and for T = uint16_t the ring and
-    // the RGB line as well. Byte buffers likewise for T = uint8_t.
+    // The ring of three mirrored lines in T; a raw 16-bit line; for T = uint16_t also the
+    // luminance line (Mono16 output goes through it when the output is not aligned).
     T* ring;
-    T* rgb_line;
     uint16_t* raw_line;
     uint16_t* luma16;
     if constexpr (sizeof(T) == 1) {
-        uint8_t* b = grow(bytes, 3 * ring_stride + 3 * size_t{w});
-        ring = b;
-        rgb_line = b + 3 * ring_stride;
+        ring = grow(bytes, 3 * ring_stride);
         raw_line = grow(words, size_t{w});
         luma16 = nullptr;
     } else {
-        uint16_t* b = grow(words, 3 * ring_stride + 3 * size_t{w} + 2 * size_t{w});
+        uint16_t* b = grow(words, 3 * ring_stride + 2 * size_t{w});
         ring = b;
-        rgb_line = b + 3 * ring_stride;
-        raw_line = rgb_line + 3 * size_t{w};
+        raw_line = b + 3 * ring_stride;
         luma16 = raw_line + w;
     }
+    const WordLineSink sink{luma16, reinterpret_cast<uintptr_t>(job.dst) % alignof(uint16_t) == 0};
 
     int64_t loaded[3] = {-1, -1, -1};
     auto load = [&](uint32_t row) -> const T* {
@@ -192,11 +189,13 @@ void convert_bayer(const SourceReader& r, const ConvertJob& job, std::vector<uin
         return L + 1;
     };
 
-    const DemosaicLineFn<T> even_line =
-        demosaic_line_for<T>(bayer_colour(r.bayer, 0, 0), bayer_colour(r.bayer, 1, 0));
-    const DemosaicLineFn<T> odd_line =
-        demosaic_line_for<T>(bayer_colour(r.bayer, 0, 1), bayer_colour(r.bayer, 1, 1));
     const bool rgb_out = job.output == PixelType_RGB8packed;
+    // Mono outputs take the luminance straight from the mosaic.
+    auto line_fn = [rgb_out](char first, char second) {
+        return rgb_out ? demosaic_line_for<T>(first, second) : demosaic_luma_line_for<T>(first, second);
+    };
+    const DemosaicLineFn<T> even_line = line_fn(bayer_colour(r.bayer, 0, 0), bayer_colour(r.bayer, 1, 0));
+    const DemosaicLineFn<T> odd_line = line_fn(bayer_colour(r.bayer, 0, 1), bayer_colour(r.bayer, 1, 1));
 
     for (uint32_t y = 0; y < job.height; ++y) {
         const T* a = load(mirror(int64_t{y} - 1, job.height));
@@ -204,16 +203,12 @@ void convert_bayer(const SourceReader& r, const ConvertJob& job, std::vector<uin
         const T* b = load(mirror(int64_t{y} + 1, job.height));
         const DemosaicLineFn<T> fn = (y & 1) ? odd_line : even_line;
         if constexpr (sizeof(T) == 1) {
-            if (rgb_out) {
-                fn(a, c, b, w, job.dst + size_t{y} * w * 3);
-            } else {
-                fn(a, c, b, w, rgb_line);
-                rgb_to_luma(rgb_line, w, job.dst + size_t{y} * w);
-            }
+            fn(a, c, b, w, job.dst + size_t{y} * w * (rgb_out ? 3 : 1));
         } else {
-            fn(a, c, b, w, rgb_line);
-            rgb_to_luma(rgb_line, w, luma16);
-            std::memcpy(job.dst + size_t{y} * w * 2, luma16, size_t{w} * 2);
+            uint8_t* row = job.dst + size_t{y} * w * 2;
+            uint16_t* o = sink.line(row);
+            fn(a, c, b, w, o);
+            sink.commit(row, o, w);
         }
     }
 }

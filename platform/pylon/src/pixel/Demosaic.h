@@ -68,8 +68,55 @@ void demosaic_line(const T* a, const T* c, const T* b, uint32_t w, T* out) noexc
         one(x);
 }
 
+// The luminance (R*77 + G*150 + B*29 + 128) >> 8 of the demosaiced line, without storing the
+// colour first: the same values as demosaic_line followed by the luminance of each pixel.
+template <typename T, bool x_is_red, bool x_first>
+void demosaic_luma_line(const T* a, const T* c, const T* b, uint32_t w, T* out) noexcept
+{
+    constexpr uint32_t wx = x_is_red ? 77 : 29;
+    constexpr uint32_t wy = x_is_red ? 29 : 77;
+
+    auto at_x = [&](size_t x) {
+        const uint32_t g = (uint32_t{c[x - 1]} + c[x + 1] + a[x] + b[x] + 2) >> 2;
+        const uint32_t y = (uint32_t{a[x - 1]} + a[x + 1] + b[x - 1] + b[x + 1] + 2) >> 2;
+        out[x] = static_cast<T>((wx * c[x] + 150 * g + wy * y + 128) >> 8);
+    };
+    auto at_green = [&](size_t x) {
+        const uint32_t xv = (uint32_t{c[x - 1]} + c[x + 1] + 1) >> 1;
+        const uint32_t y = (uint32_t{a[x]} + b[x] + 1) >> 1;
+        out[x] = static_cast<T>((wx * xv + 150 * uint32_t{c[x]} + wy * y + 128) >> 8);
+    };
+
+    size_t x = 0;
+    for (; x + 1 < w; x += 2) {
+        if constexpr (x_first) {
+            at_x(x);
+            at_green(x + 1);
+        } else {
+            at_green(x);
+            at_x(x + 1);
+        }
+    }
+    if (x < w) {
+        if constexpr (x_first)
+            at_x(x);
+        else
+            at_green(x);
+    }
+}
+
 template <typename T>
 using DemosaicLineFn = void (*)(const T*, const T*, const T*, uint32_t, T*) noexcept;
+
+template <typename T>
+DemosaicLineFn<T> demosaic_luma_line_for(char first, char second) noexcept
+{
+    if (first == 'R')
+        return &demosaic_luma_line<T, true, true>;
+    if (first == 'B')
+        return &demosaic_luma_line<T, false, true>;
+    return second == 'R' ? &demosaic_luma_line<T, true, false> : &demosaic_luma_line<T, false, false>;
+}
 
 // The line function for a line whose first two pixels are `first` and `second`
 // (one of them green): 'R', 'G' or 'B'.

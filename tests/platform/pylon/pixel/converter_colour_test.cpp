@@ -133,6 +133,31 @@ TEST_P(ConverterBayer, ShiftAppliesBeforeDemosaicing)
     EXPECT_EQ(rgb[2], 255);
 }
 
+// Mono output is the luminance of the colour output, pixel for pixel, on a random mosaic;
+// an 8-bit mosaic gives the same values in Mono16.
+TEST_P(ConverterBayer, MonoIsTheLuminanceOfTheColourOutput)
+{
+    const EPixelType type = GetParam();
+    const SPixelFormatInfo* info = FindPixelFormat(type);
+    const uint32_t w = 53, h = 5;
+    std::vector<uint16_t> px(w * h);
+    uint32_t state = 12345;
+    for (auto& v : px) {
+        state = state * 1103515245u + 12345u;
+        v = static_cast<uint16_t>((state >> 8) & ((1u << info->bitDepth) - 1));
+    }
+    const auto src = bayer_bytes(type, px, w, h);
+    const auto rgb = convert(type, PixelType_RGB8packed, 0, src, w, h);
+    const auto mono = convert(type, PixelType_Mono8, 0, src, w, h);
+    for (uint32_t i = 0; i < w * h; ++i)
+        ASSERT_EQ(mono[i], luma(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2])) << info->name << " pixel " << i;
+    if (info->bitDepth == 8) {
+        const auto mono16 = convert(type, PixelType_Mono16, 0, src, w, h);
+        for (uint32_t i = 0; i < w * h; ++i)
+            ASSERT_EQ(mono16[2 * i] | (mono16[2 * i + 1] << 8), mono[i]) << info->name << " pixel " << i;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Patterns, ConverterBayer, ::testing::ValuesIn(convertible_bayer_types()),
                          [](const auto& info) {
                              return std::string(FindPixelFormat(info.param)->name);
