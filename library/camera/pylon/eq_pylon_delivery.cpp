@@ -106,6 +106,20 @@ int bit_mask(int e)
     return static_cast<int>((1u << e) - 1u);
 }
 
+// Copies n bytes of src into a and into b (either may be null). Piece by piece, so that
+// the second copy reads what the first one has just brought into the cache.
+void copy_to_two(uint8_t* a, uint8_t* b, const uint8_t* src, size_t n)
+{
+    constexpr size_t piece = 32 * 1024;
+    for (size_t off = 0; off < n; off += piece) {
+        const size_t len = std::min(piece, n - off);
+        if (a)
+            std::memcpy(a + off, src + off, len);
+        if (b)
+            std::memcpy(b + off, src + off, len);
+    }
+}
+
 } // namespace
 
 int EqFctPylon::camera_save_data(img_header* /*header*/)
@@ -360,12 +374,7 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
                 } else {
                     if (debug_bit(0x10))
                         printftostderr(name(), "Image to MIRVA  %dx%d_%d", img_width.load(), img_height.load(), n);
-                    if (image_bytes > 0) {
-                        if (output_buffer)
-                            std::memcpy(output_buffer, image_buffer, image_bytes);
-                        if (copy_buffer)
-                            std::memcpy(copy_buffer, image_buffer, image_bytes);
-                    }
+                    copy_to_two(output_buffer, copy_buffer, image_buffer, image_bytes);
                     out_width = size_x;
                     out_height = size_y;
                     out_extra = 0;
