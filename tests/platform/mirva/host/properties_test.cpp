@@ -132,9 +132,10 @@ TEST_F(PropertiesTest, ConstVariantsAndSpectraRefuseClientWrites) {
     D_cam_param_double_const cd("A.D double", &loc);
     D_cam_param_text_const ct("A.DESC description", &loc);
     D_spectrum sp("A.SPECT spectrum", 4, &loc, false);
+    D_ustr limits("A.EGU limits and unit", &loc);
     ci.set_value(3);
     ct.set_value("text");
-    for (D_fct* p : std::initializer_list<D_fct*>{&ci, &cf, &cd, &ct, &sp}) {
+    for (D_fct* p : std::initializer_list<D_fct*>{&ci, &cf, &cd, &ct, &sp, &limits}) {
         WriteResult r = p->client_write(ClientValue{int64_t{1}});
         EXPECT_EQ(r.code, WriteResult::read_only) << p->name();
         EXPECT_THAT(r.message, AllOf(HasSubstr(p->name()), HasSubstr("read-only")));
