@@ -98,6 +98,12 @@ void convert_mono(const SourceReader& r, const ConvertJob& job, std::vector<uint
         uint8_t* o = rgb ? tmp8 : job.dst + size_t{y} * w;
         if (r.samples == SourceReader::Samples::U8) {
             scale_u8(line, w, o, k);
+        } else if (r.samples == SourceReader::Samples::S8) {
+            flip_sign_u8(line, w, o);
+            scale_u8(o, w, o, k);
+        } else if (r.samples == SourceReader::Samples::U16 && reinterpret_cast<uintptr_t>(line) % 2 == 0) {
+            // Aligned 16-bit lines are read in place.
+            scale_u16_to_u8(reinterpret_cast<const uint16_t*>(line), w, o, k);
         } else {
             raw(line, w, tmp16);
             scale_u16_to_u8(tmp16, w, o, k);

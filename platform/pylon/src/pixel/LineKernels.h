@@ -37,6 +37,12 @@ inline void widen_s8(const uint8_t* src, uint32_t w, uint16_t* out) noexcept
         out[x] = static_cast<uint16_t>(src[x] ^ 0x80u);
 }
 
+inline void flip_sign_u8(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
+{
+    for (uint32_t x = 0; x < w; ++x)
+        out[x] = static_cast<uint8_t>(src[x] ^ 0x80u);
+}
+
 inline void copy_u16(const uint8_t* src, uint32_t w, uint16_t* out) noexcept
 {
     std::memcpy(out, src, size_t{w} * 2);
@@ -119,7 +125,7 @@ inline void scale_u16_to_u8(const uint16_t* in, size_t n, uint8_t* out, int k) n
             out[i] = static_cast<uint8_t>(std::min<uint32_t>(uint32_t{in[i]} << s, 255u));
     } else {
         const unsigned s = static_cast<unsigned>(std::min(-k, 16));
-        for (size_t i = 0; i < n; ++i)
+        for (size_t i = simd::u16_shr_to_u8(in, n, out, s); i < n; ++i)
             out[i] = static_cast<uint8_t>(std::min<uint32_t>(uint32_t{in[i]} >> s, 255u));
     }
 }

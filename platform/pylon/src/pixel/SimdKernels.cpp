@@ -375,6 +375,22 @@ uint32_t colour8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out, unsigned s
     return cpu_has_ssse3() ? colour8_to_rgb_ssse3(src, w, out, step, swap) : 0;
 }
 
+size_t u16_shr_to_u8(const uint16_t* in, size_t n, uint8_t* out, unsigned s) noexcept
+{
+    // SSE2 is part of x86-64. With s >= 1 every shifted word is below 0x8000, so the
+    // signed-to-unsigned saturating pack is exactly min(value, 255).
+    if (s == 0)
+        return 0;
+    const __m128i count = _mm_cvtsi32_si128(static_cast<int>(s));
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i lo = _mm_srl_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)), count);
+        const __m128i hi = _mm_srl_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8)), count);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+    }
+    return i;
+}
+
 uint32_t grey8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
 {
     return cpu_has_ssse3() ? grey8_to_rgb_ssse3(src, w, out) : 0;
@@ -389,6 +405,7 @@ uint32_t yuv422_to_rgb(const uint8_t*, uint32_t, uint8_t*, const uint8_t[4]) noe
 uint32_t unpack_two_in_three(const uint8_t*, uint32_t, uint16_t*, unsigned) noexcept { return 0; }
 uint32_t colour8_to_rgb(const uint8_t*, uint32_t, uint8_t*, unsigned, bool) noexcept { return 0; }
 uint32_t grey8_to_rgb(const uint8_t*, uint32_t, uint8_t*) noexcept { return 0; }
+size_t u16_shr_to_u8(const uint16_t*, size_t, uint8_t*, unsigned) noexcept { return 0; }
 
 #endif
 

@@ -5,6 +5,7 @@
 // once and return 0 when it lacks the instructions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace Pylon::pixel::simd {
@@ -28,6 +29,9 @@ uint32_t rgb8_to_luma(const uint8_t* rgb, uint32_t w, uint8_t* out) noexcept;
 
 // YUV 4:2:2 to RGB (see LineKernels.h); offsets: bytes of Y0, Y1, U, V in a 4-byte pair.
 uint32_t yuv422_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out, const uint8_t offsets[4]) noexcept;
+
+// min(value >> s, 255) for 16-bit values; does nothing for s = 0.
+size_t u16_shr_to_u8(const uint16_t* in, size_t n, uint8_t* out, unsigned s) noexcept;
 
 // Grey to RGB by repetition.
 uint32_t grey8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcept;

@@ -1,6 +1,7 @@
 // Converter on monochrome sources: unpacking of every packing, bit selection and shift.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include <pylon/ImageFormatConverter.h>
@@ -100,6 +101,41 @@ TEST(ConverterMono, Mono16OutputHoldsTheRawValue)
     EXPECT_EQ(convert(PixelType_Mono16, PixelType_Mono8, 0, words_le({0xABCD}), 1, 1), (std::vector<uint8_t>{0xAB}));
     EXPECT_EQ(as_words(convert(PixelType_Mono10, PixelType_Mono16, 0, words_le({0x3FF}), 1, 1)),
               (std::vector<uint16_t>{0x3FF}));
+}
+
+// Long lines (vector kernels plus scalar tails) against out = min((v << s) >> (d - 8), 255)
+// for Mono8 and min(v << s, 65535) (or v >> -s) for Mono16, for every shift in range.
+TEST(ConverterMono, LongLinesFollowTheShiftDefinition)
+{
+    const uint32_t w = 45;
+    std::vector<uint16_t> px(w);
+    uint32_t state = 99;
+    for (auto& v : px) {
+        state = state * 1103515245u + 12345u;
+        v = static_cast<uint16_t>(state >> 12);
+    }
+    for (EPixelType type : {PixelType_Mono16, PixelType_Mono12, PixelType_Mono8}) {
+        const unsigned d = BitDepth(type);
+        std::vector<uint16_t> values;
+        for (uint16_t v : px)
+            values.push_back(static_cast<uint16_t>(v & ((1u << d) - 1)));
+        std::vector<uint8_t> src;
+        if (d == 8)
+            for (uint16_t v : values)
+                src.push_back(static_cast<uint8_t>(v));
+        else
+            src = words_le(values);
+        for (int s = -31; s <= 31; ++s) {
+            const auto mono8 = convert(type, PixelType_Mono8, s, src, w, 1);
+            const auto mono16 = as_words(convert(type, PixelType_Mono16, s, src, w, 1));
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint64_t shifted = s >= 0 ? (uint64_t{values[x]} << s) << 8 >> d : (uint64_t{values[x]} >> -s) << 8 >> d;
+                ASSERT_EQ(mono8[x], std::min<uint64_t>(shifted, 255)) << BitDepth(type) << " bits, shift " << s << " x " << x;
+                const uint64_t raw = s >= 0 ? uint64_t{values[x]} << s : uint64_t{values[x]} >> -s;
+                ASSERT_EQ(mono16[x], std::min<uint64_t>(raw, 65535)) << BitDepth(type) << " bits, shift " << s;
+            }
+        }
+    }
 }
 
 TEST(ConverterMono, ExtremeShiftsSaturateOrClear)
