@@ -60,8 +60,14 @@ void LoadText(const std::string& text, GenApi::INodeMap& map, bool verify, const
 } // namespace
 
 void CFeaturePersistence::Save(const GenICam::gcstring& FileName, GenApi::INodeMap* pFeatures) {
+    GenApi::INodeMap& map = Require(pFeatures, "Save");
     // Read everything first: a failing read leaves the old file untouched.
-    const std::string text = SaveText(Require(pFeatures, "Save"));
+    std::string text;
+    try {
+        text = SaveText(map);
+    } catch (const GenICam::GenericException& e) {
+        RaiseLike(std::current_exception(), "Feature file '" + FileName + "' not saved: " + e.GetDescription());
+    }
     WriteFileAtomically(FileName, text);
 }
 

@@ -453,6 +453,22 @@ TEST_F(Persistence, SaveReplacesAnOldFileWhole) {
     EXPECT_THAT(dir.Files(), ::testing::ElementsAre("cam.pfs"));
 }
 
+TEST_F(Persistence, SaveThatCannotReadTheCameraKeepsTheOldFile) {
+    Spit(File("cam.pfs"), "old content\n");
+    // Switching the trigger selector to read the per-trigger values fails.
+    map->FailNextWrite("TriggerSelector", EWriteFault::Timeout, "no answer");
+    try {
+        CFeaturePersistence::Save(File("cam.pfs"), map.get());
+        FAIL() << "no exception";
+    } catch (const GenICam::TimeoutException& e) {
+        EXPECT_THAT(e.GetDescription(), HasSubstr(File("cam.pfs")));
+        EXPECT_THAT(e.GetDescription(), HasSubstr("no answer"));
+    }
+    EXPECT_EQ(Slurp(File("cam.pfs")), "old content\n");
+    EXPECT_THAT(dir.Files(), ::testing::ElementsAre("cam.pfs"));
+    EXPECT_EQ(Get<CEnumerationPtr>("TriggerSelector")->ToString(), "AcquisitionStart");
+}
+
 TEST_F(Persistence, SaveIntoAMissingDirectoryRaisesAndLeavesNothing) {
     const std::string target = dir.path() + "/no/such/dir/cam.pfs";
     try {
