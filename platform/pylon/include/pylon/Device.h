@@ -1,7 +1,8 @@
 // A device as created by the transport-layer factory. Once a device has been removed
-// (unplugged, reset), every access to it, its node map values and its stream grabbers
-// raises GenICam::RuntimeException "Device ... has been removed"; Close() and the
-// factory's DestroyDevice() stay safe.
+// (unplugged, reset), every access to it, its node map, writes to its nodes and the
+// stream grabber operations that feed the stream raise GenICam::RuntimeException
+// "Device ... has been removed" (values already read stay readable through node pointers
+// taken before); Close() and the factory's DestroyDevice() stay safe.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,8 @@ public:
     virtual ~IPylonDevice() = default;
 
     virtual void Open(AccessModeSet mode = Control | Stream | Event) = 0;
+    // One mode alone (an enumerator would otherwise convert to a bit set of its value).
+    void Open(EDeviceAccessMode mode) { Open(AccessModeSet().set(mode)); }
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
     virtual AccessModeSet AccessMode() const = 0;

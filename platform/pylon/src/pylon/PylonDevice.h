@@ -21,6 +21,7 @@ public:
     explicit CPylonDevice(std::unique_ptr<Transport::IDeviceTransport> transport);
     ~CPylonDevice() override;
 
+    using IPylonDevice::Open;
     void Open(AccessModeSet mode = Control | Stream | Event) override;
     void Close() override;
     bool IsOpen() const override;

@@ -142,6 +142,17 @@ TEST_F(DeviceLifetime, CreateOpenCloseDestroy)
     factory.DestroyDevice(device); // unknown by now: ignored
 }
 
+TEST_F(DeviceLifetime, ControlOnlyAccessHasNoStreamGrabber)
+{
+    Plug("2001");
+    IPylonDevice* device = CTlFactory::GetInstance().CreateDevice(InfoOf("2001"));
+    device->Open(Control);
+    EXPECT_TRUE(device->AccessMode().test(Control));
+    EXPECT_FALSE(device->AccessMode().test(Stream));
+    EXPECT_THROW(device->GetStreamGrabber(0), GenICam::LogicalErrorException);
+    CTlFactory::GetInstance().DestroyDevice(device);
+}
+
 TEST_F(DeviceLifetime, SecondConnectionToAnOpenCameraIsRefused)
 {
     Plug("2001");

@@ -32,6 +32,7 @@ public:
     void DestroyDevice();
 
     void Open(AccessModeSet mode = Control | Stream | Event);
+    void Open(EDeviceAccessMode mode) { Open(AccessModeSet().set(mode)); }
     void Close();
     bool IsOpen() const;
     const CDeviceInfo& GetDeviceInfo() const;
