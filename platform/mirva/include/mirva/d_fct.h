@@ -29,6 +29,10 @@ namespace mirva {
 // A value as a client sends it (parsed from JSON by the server).
 using ClientValue = std::variant<std::monostate, bool, int64_t, double, std::string, std::vector<double>>;
 
+// Property flag: the value is run-time state (counters, status texts) that the state file
+// does not keep; stored_text() gives nothing.
+constexpr int not_persisted = 0x1000;
+
 // Outcome of a client write; the message names the value and the reason.
 struct WriteResult {
     enum Code { ok, bad_value, read_only } code = ok;
@@ -85,6 +89,7 @@ public:
     virtual bool restore_text(const std::string& text) { (void)text; return false; }
     // True once a stored value was restored into this property at its registration.
     bool was_restored() const { return restored_.load(); }
+    int flags() const { return flags_; }
 
 protected:
     void fill_snapshot(mirva::PropertySnapshot& s) const;  // name, description, class, valid

@@ -128,6 +128,7 @@ WriteResult D_value<T>::client_write(const ClientValue& value) {
 
 template <class T>
 std::optional<std::string> D_value<T>::stored_text() const {
+    if (flags() & not_persisted) return std::nullopt;
     return detail::format_number<T>(value());
 }
 
@@ -177,7 +178,10 @@ mirva::WriteResult D_string::client_write(const mirva::ClientValue& value) {
     return mirva::WriteResult::success();
 }
 
-std::optional<std::string> D_string::stored_text() const { return value(); }
+std::optional<std::string> D_string::stored_text() const {
+    if (flags() & mirva::not_persisted) return std::nullopt;
+    return value();
+}
 
 bool D_string::restore_text(const std::string& text) {
     if (text.size() > max_length()) return false;

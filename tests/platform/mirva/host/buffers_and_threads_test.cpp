@@ -108,6 +108,32 @@ TEST(CameraBaseTest, PropertiesHaveTheirNames) {
     EXPECT_EQ(cam.bin_x_.value(), 1);
 }
 
+TEST(CameraBaseTest, StateFileKeepsSettingsButNotRunTimeState) {
+    FakeCamera cam;
+    std::vector<std::string> kept;
+    cam.for_each_property([&](D_fct& p) {
+        if (p.stored_text()) kept.push_back(p.name());
+    });
+    for (const char* setting : {"SERIAL", "START", "GROUP", "BINNING.X", "ROI.Y.END", "SWTRIGGER.ENABLE", "INTERFACE",
+                                "TCP.PORT", "SCALE.X", "WIDTH"}) {
+        EXPECT_THAT(kept, testing::Contains(setting));
+    }
+    for (const char* state : {"ONLINE", "ERROR.CODE", "ERROR.TEXT", "CAMERA.STATUS", "FRAME.COUNTER", "IMAGE.COUNTER",
+                              "FRAME.RATE", "SWTRIGGER", "RUN.STATE", "CALIBRATION.DONE"}) {
+        EXPECT_THAT(kept, testing::Not(testing::Contains(state)));
+    }
+}
+
+TEST(CameraBaseTest, StoredSettingsReplaceTheStartUpValues) {
+    mirva::LocationCreation scope("CAMS", {{"SERIAL", "4711"}, {"BINNING.X", "2"}, {"SWTRIGGER.ENABLE", "1"}});
+    FakeCamera cam;
+    EXPECT_EQ(cam.serial_.value(), 4711);
+    EXPECT_EQ(cam.bin_x_.value(), 2);
+    EXPECT_TRUE(cam.bin_x_.get_valid());
+    EXPECT_EQ(cam.bin_y_.value(), 1);
+    EXPECT_EQ(cam.trig_enable.load(), 1);
+}
+
 TEST(CameraBaseTest, InitParamResetsPendingWritesAndTheReadyFlag) {
     FakeCamera cam;
     cam.camera_set_ready_flag();
