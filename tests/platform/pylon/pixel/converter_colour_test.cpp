@@ -232,6 +232,13 @@ TEST(ConverterColour, Yuv422KnownColoursInBothByteOrders)
         const auto alone = convert(PixelType_YUV422_YUYV_Packed, PixelType_RGB8packed, 0, one, 2, 1);
         ASSERT_TRUE(std::equal(alone.begin(), alone.end(), whole_yuyv.begin() + 6 * pair)) << "pair " << pair;
     }
+    // Mono output of YUV is its Y, in Mono16 LSB-aligned.
+    const auto y8 = convert(PixelType_YUV422packed, PixelType_Mono8, 0, line, 37, 1);
+    const auto y16 = convert(PixelType_YUV422_YUYV_Packed, PixelType_Mono16, 0, line, 37, 1);
+    for (size_t x = 0; x < 37; ++x) {
+        ASSERT_EQ(y8[x], line[2 * x + 1]) << x;
+        ASSERT_EQ(y16[2 * x] | (y16[2 * x + 1] << 8), line[2 * x]) << x;
+    }
     // An odd last pixel borrows V from the pair before it.
     const auto odd = convert(PixelType_YUV422packed, PixelType_RGB8packed, 0, {85, 76, 255, 76, 85, 76}, 3, 1);
     expect_near_rgb(odd, 2, Rgb{255, 0, 0}, "odd width");
@@ -264,6 +271,9 @@ TEST(ConverterColour, LongLinesMatchThePerPixelDefinition)
                 const uint8_t* o = &rgb[3 * size_t{p}];
                 ASSERT_EQ(mono[p], luma(o[0], o[1], o[2])) << info->name << " width " << w << " pixel " << p;
             }
+            const auto mono16 = convert(type, PixelType_Mono16, 0, src, w, h);
+            for (uint32_t p = 0; p < w * h; ++p)
+                ASSERT_EQ(mono16[2 * p] | (mono16[2 * p + 1] << 8), mono[p]) << info->name << " pixel " << p;
         }
     }
 }
