@@ -144,13 +144,13 @@ void FloatNode::ClientFromString(const std::string& text, bool verify) {
 // ---- SwissKnife --------------------------------------------------------------------------
 
 bool SwissKnifeNode::ReadElement(const pugi::xml_node& element, LoadContext& ctx) {
-    return Node::ReadElement(element, ctx) || formula_.ReadElement(element, ctx, "Formula") ||
+    return Node::ReadElement(element, ctx) || formula_.ReadElement(element, ctx) ||
            display_.ReadElement(element, ctx);
 }
 
 void SwissKnifeNode::Resolve(LoadContext& ctx) {
     Node::Resolve(ctx);
-    formula_.Resolve(ctx, "Formula");
+    formula_.Resolve(ctx);
 }
 
 void SwissKnifeNode::CollectReferences(std::vector<Node*>& out) const {

@@ -94,7 +94,7 @@ protected:
     EAccessMode NativeAccess() const override { return RO; }
 
 private:
-    FormulaVariables formula_{*this};
+    FormulaVariables formula_{*this, {"Formula"}};
     FloatDisplay display_;
 };
 

@@ -6,13 +6,15 @@
 
 namespace GenApi::detail {
 
-bool FormulaVariables::ReadElement(const pugi::xml_node& element, LoadContext& ctx, const char* formula_tag) {
+bool FormulaVariables::ReadElement(const pugi::xml_node& element, LoadContext& ctx) {
     const std::string tag = element.name();
-    if (tag == formula_tag) {
-        formula_text_ = ctx.Text(element);
-        formula_line_ = ctx.LineOf(element);
-        has_formula_ = true;
-        return true;
+    for (std::size_t i = 0; i < tags_.size(); ++i) {
+        if (tag == tags_[i]) {
+            formulas_[i].text = ctx.Text(element);
+            formulas_[i].line = ctx.LineOf(element);
+            formulas_[i].present = true;
+            return true;
+        }
     }
     if (tag != "pVariable" && tag != "Constant" && tag != "Expression")
         return false;
@@ -53,16 +55,29 @@ Formula FormulaVariables::Parse(const std::string& text, int line, LoadContext& 
     }
 }
 
-void FormulaVariables::Resolve(LoadContext& ctx, const char* formula_tag) {
+void FormulaVariables::Resolve(LoadContext& ctx) {
+    for (const auto& name : specials_) {
+        bool defined = false;
+        for (const auto& v : variables_)
+            defined = defined || v.name == name;
+        if (!defined) {
+            Variable v;
+            v.kind = Variable::Kind::Special;
+            v.name = name;
+            variables_.push_back(std::move(v));
+        }
+    }
     for (auto& v : variables_) {
         if (v.kind == Variable::Kind::Node)
             ctx.Resolve(v.ref, owner_, "pVariable", true);
         else if (v.kind == Variable::Kind::Expression)
             v.expression = Parse(v.text, v.line, ctx);
     }
-    if (!has_formula_)
-        ctx.Fail(owner_.Line(), "node '" + owner_.Name() + "': <" + formula_tag + "> missing");
-    formula_ = Parse(formula_text_, formula_line_, ctx);
+    for (std::size_t i = 0; i < tags_.size(); ++i) {
+        if (!formulas_[i].present)
+            ctx.Fail(owner_.Line(), "node '" + owner_.Name() + "': <" + tags_[i] + "> missing");
+        formulas_[i].formula = Parse(formulas_[i].text, formulas_[i].line, ctx);
+    }
 }
 
 void FormulaVariables::CollectReferences(std::vector<Node*>& out) const {
@@ -71,7 +86,7 @@ void FormulaVariables::CollectReferences(std::vector<Node*>& out) const {
             out.push_back(v.ref.node);
 }
 
-FormulaValue FormulaVariables::Value(int variable, bool float_mode) {
+FormulaValue FormulaVariables::Value(int variable, bool float_mode, const FormulaValue& special) {
     Variable& v = variables_[static_cast<std::size_t>(variable)];
     EvaluationDepth depth(owner_);
     switch (v.kind) {
@@ -82,18 +97,20 @@ FormulaValue FormulaVariables::Value(int variable, bool float_mode) {
     case Variable::Kind::Constant:
         return v.constant;
     case Variable::Kind::Expression:
-        return v.expression.Evaluate([&](int i) { return Value(i, float_mode); }, float_mode);
+        return v.expression.Evaluate([&](int i) { return Value(i, float_mode, special); }, float_mode);
+    case Variable::Kind::Special:
+        return float_mode ? FormulaValue::Float(special.AsFloat()) : special;
     }
     return FormulaValue::Int(0);
 }
 
-FormulaValue FormulaVariables::Evaluate(bool float_mode) {
+FormulaValue FormulaVariables::Evaluate(bool float_mode, std::size_t which, FormulaValue special) {
     EvaluationDepth depth(owner_);
+    const Text& f = formulas_.at(which);
     try {
-        return formula_.Evaluate([&](int i) { return Value(i, float_mode); }, float_mode);
+        return f.formula.Evaluate([&](int i) { return Value(i, float_mode, special); }, float_mode);
     } catch (const FormulaError& e) {
-        throw RUNTIME_EXCEPTION("Node '%s': %s in formula '%s'", owner_.Name().c_str(), e.what(),
-                                formula_text_.c_str());
+        throw RUNTIME_EXCEPTION("Node '%s': %s in formula '%s'", owner_.Name().c_str(), e.what(), f.text.c_str());
     }
 }
 

@@ -152,7 +152,7 @@ void IntegerNode::ClientFromString(const std::string& text, bool verify) {
 // ---- IntSwissKnife -----------------------------------------------------------------------
 
 bool IntSwissKnifeNode::ReadElement(const pugi::xml_node& element, LoadContext& ctx) {
-    if (Node::ReadElement(element, ctx) || formula_.ReadElement(element, ctx, "Formula"))
+    if (Node::ReadElement(element, ctx) || formula_.ReadElement(element, ctx))
         return true;
     const std::string tag = element.name();
     if (tag == "Unit")
@@ -166,7 +166,7 @@ bool IntSwissKnifeNode::ReadElement(const pugi::xml_node& element, LoadContext& 
 
 void IntSwissKnifeNode::Resolve(LoadContext& ctx) {
     Node::Resolve(ctx);
-    formula_.Resolve(ctx, "Formula");
+    formula_.Resolve(ctx);
 }
 
 void IntSwissKnifeNode::CollectReferences(std::vector<Node*>& out) const {

@@ -78,7 +78,7 @@ protected:
     EAccessMode NativeAccess() const override { return RO; }
 
 private:
-    FormulaVariables formula_{*this};
+    FormulaVariables formula_{*this, {"Formula"}};
     std::string unit_;
     ERepresentation representation_ = PureNumber;
 };

@@ -6,10 +6,13 @@
 #include "genapi/BooleanNode.h"
 #include "genapi/CategoryNode.h"
 #include "genapi/CommandNode.h"
+#include "genapi/ConverterNodes.h"
 #include "genapi/EnumerationNodes.h"
 #include "genapi/FloatNodes.h"
 #include "genapi/IntegerNodes.h"
+#include "genapi/PortNode.h"
 #include "genapi/RegisterNode.h"
+#include "genapi/RegisterValueNodes.h"
 #include "genapi/StringNode.h"
 
 namespace GenApi::detail {
@@ -33,6 +36,13 @@ constexpr std::pair<const char*, Creator> kCreators[] = {
     {"String", &Make<StringNode>},
     {"Command", &Make<CommandNode>},
     {"Register", &Make<RegisterNode>},
+    {"Converter", &Make<ConverterNode>},
+    {"IntConverter", &Make<IntConverterNode>},
+    {"Port", &Make<PortNode>},
+    {"IntReg", &Make<IntRegNode>},
+    {"MaskedIntReg", &Make<MaskedIntRegNode>},
+    {"FloatReg", &Make<FloatRegNode>},
+    {"StringReg", &Make<StringRegNode>},
 };
 } // namespace
 
@@ -44,10 +54,8 @@ std::unique_ptr<Node> CreateNode(const std::string& tag, NodeMapImpl& map, std::
 }
 
 bool IsUnsupportedStandardNode(const std::string& tag) {
-    static const std::set<std::string> kTags = {"IntReg",    "MaskedIntReg", "FloatReg",  "StringReg",
-                                                "StructReg", "Converter",    "IntConverter", "Port",
-                                                "ConfRom",   "TextDesc",     "IntKey",    "AdvFeatureLock",
-                                                "SmartFeature", "Node"};
+    static const std::set<std::string> kTags = {"StructReg", "ConfRom", "TextDesc", "IntKey",
+                                                "AdvFeatureLock", "SmartFeature", "Node"};
     return kTags.count(tag) != 0;
 }
 

@@ -1,5 +1,4 @@
-// The one place that maps description tags to node classes. Register-backed kinds (IntReg,
-// MaskedIntReg, FloatReg, StringReg, Converter, IntConverter, Port) are added here.
+// The one place that maps description tags to node classes; new node kinds are added here.
 #pragma once
 
 #include <memory>

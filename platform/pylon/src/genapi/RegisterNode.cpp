@@ -1,41 +1,152 @@
 #include "genapi/RegisterNode.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 
 #include <GenICam/GCException.h>
 
+#include "genapi/PortNode.h"
 #include "genapi/TextFormat.h"
 
 namespace GenApi::detail {
 
-bool RegisterNode::ReadElement(const pugi::xml_node& element, LoadContext& ctx) {
+// ---- RegisterBase ------------------------------------------------------------------------
+
+bool RegisterBase::ReadElement(const pugi::xml_node& element, LoadContext& ctx) {
     if (Node::ReadElement(element, ctx))
         return true;
     const std::string tag = element.name();
     if (tag == "Address") {
-        address_ = ctx.Int(element);
+        address_ += ctx.Int(element); // several addresses add up
+    } else if (tag == "pAddress") {
+        address_refs_.push_back(ctx.Ref(element));
+    } else if (tag == "pIndex") {
+        index_ = ctx.Ref(element);
+        if (const auto offset = element.attribute("Offset")) {
+            int64_t value = 0;
+            if (!ParseInt64(offset.value(), value))
+                ctx.Fail(element, "register '" + Name() + "': bad Offset '" + offset.value() + "'");
+            index_offset_.has_constant = true;
+            index_offset_.i = value;
+        } else if (const auto p = element.attribute("pOffset")) {
+            index_offset_.ref.name = p.value();
+            index_offset_.ref.line = ctx.LineOf(element);
+        } else {
+            index_offset_.has_constant = true;
+            index_offset_.i = 1;
+        }
     } else if (tag == "Length") {
         const int64_t length = ctx.Int(element);
         if (length <= 0 || length > (1 << 20))
             ctx.Fail(element, "register '" + Name() + "': bad Length " + std::to_string(length));
         length_ = static_cast<std::size_t>(length);
+    } else if (tag == "pPort") {
+        port_ = ctx.Ref(element);
     } else if (tag == "AccessMode") {
         access_ = ctx.Keyword<EAccessMode>(element, {{"RW", RW}, {"RO", RO}, {"WO", WO}});
+    } else if (tag == "Endianess") {
+        little_endian_ = ctx.Keyword<bool>(element, {{"LittleEndian", true}, {"BigEndian", false}});
+    } else if (tag == "Sign") {
+        is_signed_ = ctx.Keyword<bool>(element, {{"Signed", true}, {"Unsigned", false}});
     } else {
         return false;
     }
     return true;
 }
 
-void RegisterNode::Resolve(LoadContext& ctx) {
+void RegisterBase::Resolve(LoadContext& ctx) {
     Node::Resolve(ctx);
+    for (auto& ref : address_refs_)
+        ctx.Resolve(ref, *this, "pAddress", true);
+    ctx.Resolve(index_, *this, "pIndex", true);
+    ctx.Resolve(index_offset_, *this, "pIndex pOffset");
     if (length_ == 0)
-        ctx.Fail(Line(), "register '" + Name() + "' has no <Length>");
-    bytes_.assign(length_, 0);
+        ctx.Fail(Line(), std::string(Tag()) + " '" + Name() + "' has no <Length>");
+    if (port_.IsSet() && PortOptional() && !ctx.Map().Find(port_.name)) {
+        // A plain register whose port the description does not define keeps its bytes itself.
+        port_ = NodeRef{};
+    }
+    if (port_.IsSet()) {
+        ctx.Resolve(port_, *this, "pPort", false);
+        if (!dynamic_cast<PortNode*>(port_.node))
+            ctx.Fail(port_.line, "node '" + Name() + "': <pPort> refers to '" + port_.name + "', which is no Port");
+    } else if (!PortOptional()) {
+        ctx.Fail(Line(), std::string(Tag()) + " '" + Name() + "' has no <pPort>");
+    }
+    local_.assign(length_, 0);
 }
 
-void RegisterNode::Set(const uint8_t* pBuffer, int64_t Length, bool Verify) {
+void RegisterBase::CollectValueReferences(std::vector<Node*>& out) const {
+    for (const auto& ref : address_refs_)
+        out.push_back(ref.node);
+    if (index_.node)
+        out.push_back(index_.node);
+    if (index_offset_.ref.node)
+        out.push_back(index_offset_.ref.node);
+}
+
+void RegisterBase::CollectReferences(std::vector<Node*>& out) const {
+    Node::CollectReferences(out);
+    CollectValueReferences(out);
+    if (port_.node)
+        out.push_back(port_.node);
+}
+
+EAccessMode RegisterBase::NativeAccess() const { return port_.node ? CombineAccess(access_, port_.node->GetAccessMode()) : access_; }
+
+int64_t RegisterBase::AddressNow() {
+    int64_t address = address_;
+    for (const auto& ref : address_refs_)
+        address += ref.node->ReadInt();
+    if (index_.node)
+        address += index_.node->ReadInt() * index_offset_.Int();
+    return address;
+}
+
+int64_t RegisterBase::GetAddress() {
+    std::lock_guard<NodeMapLock> guard(map_.Lock());
+    return AddressNow();
+}
+
+std::vector<uint8_t> RegisterBase::ReadBytes() {
+    if (!port_.node)
+        return local_;
+    std::vector<uint8_t> bytes(length_);
+    static_cast<PortNode*>(port_.node)->Read(AddressNow(), bytes.data(), length_);
+    return bytes;
+}
+
+void RegisterBase::WriteBytes(const std::vector<uint8_t>& bytes) {
+    if (port_.node) {
+        static_cast<PortNode*>(port_.node)->Write(AddressNow(), bytes.data(), std::min(bytes.size(), length_));
+    } else {
+        std::copy_n(bytes.begin(), std::min(bytes.size(), length_), local_.begin());
+    }
+    map_.MarkChanged(*this);
+}
+
+uint64_t RegisterBase::ReadRaw() {
+    const auto bytes = ReadBytes();
+    uint64_t value = 0;
+    const std::size_t n = std::min<std::size_t>(bytes.size(), 8);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint8_t byte = little_endian_ ? bytes[i] : bytes[bytes.size() - 1 - i];
+        value |= static_cast<uint64_t>(byte) << (8 * i);
+    }
+    return value;
+}
+
+void RegisterBase::WriteRaw(uint64_t value) {
+    std::vector<uint8_t> bytes(length_, 0);
+    for (std::size_t i = 0; i < length_ && i < 8; ++i) {
+        const uint8_t byte = static_cast<uint8_t>(value >> (8 * i));
+        (little_endian_ ? bytes[i] : bytes[length_ - 1 - i]) = byte;
+    }
+    WriteBytes(bytes);
+}
+
+void RegisterBase::Set(const uint8_t* pBuffer, int64_t Length, bool Verify) {
     ClientWrite(
         Verify,
         [&] {
@@ -44,27 +155,29 @@ void RegisterNode::Set(const uint8_t* pBuffer, int64_t Length, bool Verify) {
                                              Name().c_str(), length_);
         },
         [&] {
+            std::vector<uint8_t> bytes = ReadBytes();
             const std::size_t n = std::min(length_, static_cast<std::size_t>(std::max<int64_t>(Length, 0)));
-            if (n)
-                std::memcpy(bytes_.data(), pBuffer, n);
-            map_.MarkChanged(*this);
+            std::copy_n(pBuffer, n, bytes.begin());
+            WriteBytes(bytes);
         });
 }
 
-void RegisterNode::Get(uint8_t* pBuffer, int64_t Length, bool, bool) {
+void RegisterBase::Get(uint8_t* pBuffer, int64_t Length, bool, bool) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
     CheckReadable();
     if (Length < 0 || static_cast<std::size_t>(Length) > length_)
         throw OUT_OF_RANGE_EXCEPTION("Length %" PRId64 " for register '%s' exceeds its length %zu", Length,
                                      Name().c_str(), length_);
-    if (Length)
-        std::memcpy(pBuffer, bytes_.data(), static_cast<std::size_t>(Length));
+    const auto bytes = ReadBytes();
+    std::copy_n(bytes.begin(), static_cast<std::size_t>(Length), pBuffer);
 }
+
+// ---- Register ----------------------------------------------------------------------------
 
 std::string RegisterNode::ReadText(std::optional<int64_t>) {
     std::string text = "0x";
     char digits[3];
-    for (uint8_t b : bytes_) {
+    for (uint8_t b : ReadBytes()) {
         std::snprintf(digits, sizeof digits, "%02x", b);
         text += digits;
     }
@@ -75,10 +188,10 @@ std::vector<uint8_t> RegisterNode::ParseBytes(const std::string& input) const {
     std::string text(Trim(input));
     if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0)
         text.erase(0, 2);
-    std::vector<uint8_t> bytes;
     if (text.size() % 2 != 0 || text.size() / 2 > length_)
         throw INVALID_ARGUMENT_EXCEPTION("Node '%s': '%s' is not a hex text of at most %zu bytes", Name().c_str(),
                                          input.c_str(), length_);
+    std::vector<uint8_t> bytes;
     for (std::size_t i = 0; i < text.size(); i += 2) {
         int64_t byte = 0;
         if (!ParseInt64("0x" + text.substr(i, 2), byte))
@@ -89,9 +202,10 @@ std::vector<uint8_t> RegisterNode::ParseBytes(const std::string& input) const {
 }
 
 void RegisterNode::WriteText(const std::string& text, std::optional<int64_t>) {
-    const auto bytes = ParseBytes(text);
-    std::copy(bytes.begin(), bytes.end(), bytes_.begin());
-    map_.MarkChanged(*this);
+    std::vector<uint8_t> bytes = ReadBytes();
+    const auto given = ParseBytes(text);
+    std::copy(given.begin(), given.end(), bytes.begin());
+    WriteBytes(bytes);
 }
 
 void RegisterNode::ClientFromString(const std::string& text, bool verify) {

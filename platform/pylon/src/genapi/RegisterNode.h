@@ -1,5 +1,7 @@
-// Node offering IRegister: a block of bytes at an address. Until ports exist the bytes are
-// kept in the node itself (<pPort> is accepted and not interpreted).
+// Register nodes: a block of bytes at an address of a port (<pPort>). RegisterBase holds
+// what all of them share (address with <Address>/<pAddress>/<pIndex Offset=..>, <Length>,
+// <AccessMode>, <Endianess>, <Sign>); Register offers the bytes as they are (IRegister).
+// A plain Register without <pPort> (or whose port is not defined) keeps its bytes itself.
 #pragma once
 
 #include <vector>
@@ -8,35 +10,65 @@
 
 namespace GenApi::detail {
 
-class RegisterNode : public Node, public virtual IRegister {
+class PortNode;
+
+class RegisterBase : public Node, public virtual IRegister {
 public:
-    RegisterNode(NodeMapImpl& map, std::string name, int line) : Node(map, std::move(name), line) {}
-    const char* Tag() const noexcept override { return "Register"; }
-    EInterfaceType GetPrincipalInterfaceType() const override { return intfIRegister; }
+    RegisterBase(NodeMapImpl& map, std::string name, int line) : Node(map, std::move(name), line) {}
 
     void Set(const uint8_t* pBuffer, int64_t Length, bool Verify = true) override;
     void Get(uint8_t* pBuffer, int64_t Length, bool Verify = false, bool IgnoreCache = false) override;
     int64_t GetLength() override { return static_cast<int64_t>(length_); }
-    int64_t GetAddress() override { return address_; }
+    int64_t GetAddress() override;
+
+    void Resolve(LoadContext& ctx) override;
+    void CollectReferences(std::vector<Node*>& out) const override;
+    void CollectValueReferences(std::vector<Node*>& out) const override;
+
+protected:
+    bool ReadElement(const pugi::xml_node& element, LoadContext& ctx) override;
+    EAccessMode NativeAccess() const override;
+    // Whether the node may keep its bytes itself when it has no port.
+    virtual bool PortOptional() const { return false; }
+
+    // Lock held.
+    std::vector<uint8_t> ReadBytes();
+    void WriteBytes(const std::vector<uint8_t>& bytes);
+    // The register as an unsigned number (byte order applied), and back.
+    uint64_t ReadRaw();
+    void WriteRaw(uint64_t value);
+    int64_t AddressNow();
+
+    std::size_t length_ = 0;
+    bool little_endian_ = true;
+    bool is_signed_ = false;
+
+private:
+    int64_t address_ = 0;
+    std::vector<NodeRef> address_refs_;
+    NodeRef index_;
+    NumberRef index_offset_;
+    NodeRef port_;
+    EAccessMode access_ = RW;
+    std::vector<uint8_t> local_; // without a port; guarded by the node map lock
+};
+
+class RegisterNode : public RegisterBase {
+public:
+    using RegisterBase::RegisterBase;
+    const char* Tag() const noexcept override { return "Register"; }
+    EInterfaceType GetPrincipalInterfaceType() const override { return intfIRegister; }
 
     // Text: "0x" and two hex digits per byte, in memory order.
     std::string ReadText(std::optional<int64_t> at = std::nullopt) override;
     void WriteText(const std::string& text, std::optional<int64_t> at = std::nullopt) override;
 
-    void Resolve(LoadContext& ctx) override;
-
 protected:
-    bool ReadElement(const pugi::xml_node& element, LoadContext& ctx) override;
-    EAccessMode NativeAccess() const override { return access_; }
+    bool PortOptional() const override { return true; }
     void ClientFromString(const std::string& text, bool verify) override;
 
 private:
     std::vector<uint8_t> ParseBytes(const std::string& text) const;
-
-    int64_t address_ = 0;
-    std::size_t length_ = 0;
-    EAccessMode access_ = RW;
-    std::vector<uint8_t> bytes_; // guarded by the node map lock
 };
 
 } // namespace GenApi::detail

@@ -42,6 +42,7 @@ const char* const kNodes = R"(
 <String Name="DeviceUserID"><Value>cam one</Value><MaxLength>16</MaxLength></String>
 <Command Name="TriggerSoftware"><CommandValue>1</CommandValue></Command>
 <Register Name="Lut"><Address>0x4000</Address><Length>4</Length><pPort>Device</pPort></Register>
+<Port Name="Device"/>
 )";
 
 TEST(NodeKinds, IntegerValueLimitsAndTexts) {
@@ -218,7 +219,7 @@ TEST(NodeKinds, PointersCastOrStayEmpty) {
     EXPECT_EQ(value->ToString(), "640");
     NodeList_t nodes;
     map->GetNodes(nodes);
-    EXPECT_EQ(nodes.size(), 14u); // 11 nodes + 3 entries
+    EXPECT_EQ(nodes.size(), 15u); // 12 nodes + 3 entries
 }
 
 } // namespace

@@ -1,0 +1,28 @@
+// A port: the address space register nodes read and write. This one keeps the bytes in
+// memory (sparse; unwritten bytes read as 0); the camera side reaches them through the
+// register nodes' unchecked access.
+#pragma once
+
+#include <map>
+
+#include "genapi/Node.h"
+
+namespace GenApi::detail {
+
+class PortNode : public Node {
+public:
+    PortNode(NodeMapImpl& map, std::string name, int line) : Node(map, std::move(name), line) {}
+    const char* Tag() const noexcept override { return "Port"; }
+    EInterfaceType GetPrincipalInterfaceType() const override { return intfIPort; }
+
+    // Lock held.
+    void Read(int64_t address, uint8_t* buffer, std::size_t length) const;
+    void Write(int64_t address, const uint8_t* buffer, std::size_t length);
+
+    std::string ReadText(std::optional<int64_t> = std::nullopt) override { return {}; }
+
+private:
+    std::map<int64_t, uint8_t> memory_; // guarded by the node map lock
+};
+
+} // namespace GenApi::detail
