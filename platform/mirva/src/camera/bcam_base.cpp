@@ -375,8 +375,11 @@ void bcam_base::camera_start_recovery_thread() {
     }
 }
 
+// Error code 4 with the location off line is the end of a shut-down that a client asked
+// for (ONLINE := 0): that location stays off until a client switches it on again.
 void bcam_base::do_auto_recovery() {
     if (setup_done.load()) return;
+    if (err_code.load() == 4 && g_sts_.online() == 0) return;
     camera_start_recovery_thread();
 }
 

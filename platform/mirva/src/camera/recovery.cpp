@@ -31,6 +31,9 @@ bool RecoveryThread::attempt() {
     }
     if (cam_.setup_done.load()) return true;
     if (MIRVA_debug.load() & 1) printftostderr(cam_.name(), "recovery: setting the location up again");
+    // A location that is not set up is not on line, whatever a client wrote to ONLINE;
+    // online() sets up only a location that is off line.
+    cam_.g_sts_.online(0);
     cam_.online();
     return cam_.setup_done.load();
 }

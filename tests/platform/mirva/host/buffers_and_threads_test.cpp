@@ -315,6 +315,29 @@ TEST(RecoveryTest, NothingToDoWhenSetUp) {
     EXPECT_EQ(cam.online_calls, 0);
 }
 
+TEST(RecoveryTest, ALocationSwitchedOffByAClientStaysOffUntilSwitchedOn) {
+    FakeCamera cam;
+    cam.set_recovery_period(1ms);
+    {
+        std::lock_guard lk(cam.mx);
+        cam.succeed_on = 1;
+    }
+    cam.err_code.store(4);  // end of the shut-down path
+    cam.g_sts_.online(0);
+    cam.do_auto_recovery();
+    cam.camera_stop_host_threads();
+    {
+        std::lock_guard lk(cam.mx);
+        EXPECT_EQ(cam.online_calls, 0);
+    }
+    // The client switches it on: ONLINE reads 1 but nothing is set up yet.
+    ASSERT_EQ(cam.g_sts_.client_write(mirva::ClientValue{int64_t{1}}).code, mirva::WriteResult::ok);
+    cam.do_auto_recovery();
+    std::unique_lock lk(cam.mx);
+    ASSERT_TRUE(cam.cond.wait_for(lk, 5s, [&] { return cam.setup_done.load(); }));
+    EXPECT_EQ(cam.online_calls, 1);
+}
+
 TEST(RecoveryTest, StopsPromptlyWhileWaitingOrBlockedOnTheLifecycleLock) {
     FakeCamera cam;
     cam.set_recovery_period(std::chrono::hours(1));
