@@ -99,7 +99,10 @@ public:
     bool camera_start_mirva_output_thread();     // true on failure
     void camera_stop_tcp_thread();
     void camera_stop_mirva_output_thread();
+    // Starts the recovery thread unless one runs.
     void camera_start_recovery_thread();
+    // Starts it unless the location is set up or a client switched it off (error code 4
+    // while off line: the end of the shut-down a client asked for).
     void do_auto_recovery();
     void camera_set_ev_num(bool next);
     void camera_reset_ev_param();
@@ -108,7 +111,8 @@ public:
     void camera_load_calib_image();
     int camera_write_image_to_file(int w, int h, int bytes_per_pixel, const uint8_t* image, const char* file_name);
     int camera_write_rois_to_file(const char* file_name);
-    int camera_update_auto_power();  // 0 when the forced power must be re-asserted
+    // 0 when the forced power must be re-asserted: "POWER" differs from power_value.
+    int camera_update_auto_power();
     void fill_timing_spectrum(D_spectrum* spectrum, double ms);
     void interrupt_usr1(int sig) override;
     void post_init() override;
