@@ -34,8 +34,12 @@ void Node::Load(const pugi::xml_node& element, LoadContext& ctx) {
         else
             ctx.Fail(element, "node '" + name_ + "': bad NameSpace '" + text + "'");
     }
-    for (const auto& child : element.children()) {
-        if (child.type() != pugi::node_element)
+    LoadShared(element, ctx, "");
+}
+
+void Node::LoadShared(const pugi::xml_node& container, LoadContext& ctx, const char* skip) {
+    for (const auto& child : container.children()) {
+        if (child.type() != pugi::node_element || std::string(child.name()) == skip)
             continue;
         if (!ReadElement(child, ctx) && !IsStandardElement(child.name()))
             ctx.Fail(child, std::string("unknown element <") + child.name() + "> in " + Tag() + " '" + name_ + "'");

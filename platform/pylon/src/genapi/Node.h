@@ -35,6 +35,9 @@ public:
     virtual const char* Tag() const noexcept = 0;
     // Reads attributes and child elements; unknown non-standard elements are refused.
     void Load(const pugi::xml_node& element, LoadContext& ctx);
+    // Reads the child elements of a container shared by several nodes (a StructReg for its
+    // StructEntry nodes), except the elements named `skip`.
+    void LoadShared(const pugi::xml_node& container, LoadContext& ctx, const char* skip);
     // Links references by name; called once all nodes exist.
     virtual void Resolve(LoadContext& ctx);
     // Nodes this node reads (its children); used for dependencies and callbacks.

@@ -54,7 +54,7 @@ std::unique_ptr<Node> CreateNode(const std::string& tag, NodeMapImpl& map, std::
 }
 
 bool IsUnsupportedStandardNode(const std::string& tag) {
-    static const std::set<std::string> kTags = {"StructReg", "ConfRom", "TextDesc", "IntKey",
+    static const std::set<std::string> kTags = {"ConfRom", "TextDesc", "IntKey",
                                                 "AdvFeatureLock", "SmartFeature", "Node"};
     return kTags.count(tag) != 0;
 }

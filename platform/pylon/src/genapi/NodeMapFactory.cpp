@@ -34,6 +34,17 @@ void LoadElements(const pugi::xml_node& parent, LoadContext& ctx) {
             LoadElements(element, ctx);
             continue;
         }
+        if (tag == "StructReg") { // one masked register node per StructEntry, sharing the rest
+            for (const auto& entry : element.children("StructEntry")) {
+                const std::string name = entry.attribute("Name").value();
+                if (name.empty())
+                    ctx.Fail(entry, "<StructEntry> without Name attribute");
+                Node& node = ctx.Add(detail::CreateNode("MaskedIntReg", ctx.Map(), name, ctx.LineOf(entry)));
+                node.LoadShared(element, ctx, "StructEntry");
+                node.Load(entry, ctx);
+            }
+            continue;
+        }
         const std::string name = element.attribute("Name").value();
         if (name.empty())
             ctx.Fail(element, "<" + tag + "> without Name attribute");

@@ -91,8 +91,8 @@ std::string LoadError(const std::string& body, bool with_root = true) {
 TEST(Loader, ErrorsNameFileLineAndProblem) {
     const std::string width = "<Integer Name=\"Width\"><Value>1</Value></Integer>\n";
     EXPECT_EQ(LoadError(width + "<Intger Name=\"Height\"/>"), "cam.xml:5: node 'Height': unknown node type <Intger>");
-    EXPECT_EQ(LoadError(width + "<StructReg Name=\"Height\"/>"),
-              "cam.xml:5: node 'Height': node type <StructReg> is not supported");
+    EXPECT_EQ(LoadError(width + "<ConfRom Name=\"Height\"/>"),
+              "cam.xml:5: node 'Height': node type <ConfRom> is not supported");
     EXPECT_EQ(LoadError(width + "<Integer><Value>1</Value></Integer>"), "cam.xml:5: <Integer> without Name attribute");
     EXPECT_EQ(LoadError(width + "<Integer Name=\"Width\"><Value>2</Value></Integer>"),
               "cam.xml:5: duplicate node name 'Width' (first defined at line 4)");

@@ -111,6 +111,32 @@ TEST(Converters, ConvertBothWaysWithConvertedLimits) {
     EXPECT_EQ(map->GetIntegerUnchecked("ExposureTimeRaw"), 10);
 }
 
+TEST(RegisterNodes, StructEntriesShareTheirRegister) {
+    auto map = Load(R"(
+<Port Name="Device"/>
+<StructReg Comment="Control">
+  <Address>0x10</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>
+  <Endianess>LittleEndian</Endianess>
+  <StructEntry Name="EnableA" NameSpace="Standard"><Bit>0</Bit></StructEntry>
+  <StructEntry Name="Mode"><Description>Mode bits</Description><LSB>4</LSB><MSB>7</MSB></StructEntry>
+</StructReg>)");
+    CIntegerPtr enable = map->GetNode("EnableA");
+    CIntegerPtr mode = map->GetNode("Mode");
+    ASSERT_TRUE(enable.IsValid());
+    ASSERT_TRUE(mode.IsValid());
+    enable->SetValue(1);
+    mode->SetValue(9);
+    EXPECT_EQ(enable->GetValue(), 1);
+    EXPECT_EQ(mode->GetValue(), 9);
+    EXPECT_EQ(mode->GetMax(), 15);
+    EXPECT_EQ(CRegisterPtr(map->GetNode("Mode"))->GetAddress(), 0x10);
+    EXPECT_EQ(map->GetNode("Mode")->GetDescription(), "Mode bits");
+    EXPECT_EQ(map->GetNode("EnableA")->GetNameSpace(), Standard);
+    uint8_t bytes[4] = {};
+    CRegisterPtr(map->GetNode("EnableA"))->Get(bytes, 4);
+    EXPECT_EQ(bytes[0], 0x91);
+}
+
 TEST(RegisterNodes, DescriptionErrors) {
     EXPECT_NE(DescriptionOf<GenICam::RuntimeException>([] {
                   Load("<IntReg Name=\"R\"><Address>0</Address><Length>4</Length></IntReg>");
