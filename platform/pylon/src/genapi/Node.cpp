@@ -200,7 +200,7 @@ thread_local int evaluation_depth = 0; // per thread: chains are evaluated on on
 }
 
 EvaluationDepth::EvaluationDepth(const Node& node) {
-    if (++evaluation_depth > 64) {
+    if (++evaluation_depth > 256) {
         --evaluation_depth;
         throw RUNTIME_EXCEPTION("Node '%s': references nested too deeply (circular dependency?)",
                                 node.Name().c_str());

@@ -218,8 +218,12 @@ TEST(NodeKinds, PointersCastOrStayEmpty) {
     EXPECT_EQ(node->GetName(), "Width");
     EXPECT_EQ(value->ToString(), "640");
     NodeList_t nodes;
-    map->GetNodes(nodes);
+    CNodeMapPtr node_map(map.get());
+    ASSERT_TRUE(node_map.IsValid());
+    node_map->GetNodes(nodes);
     EXPECT_EQ(nodes.size(), 15u); // 12 nodes + 3 entries
+    CCategoryPtr root(CValuePtr(map->GetNode("Root")).get());
+    EXPECT_TRUE(root.IsValid());
 }
 
 } // namespace
