@@ -13,16 +13,16 @@
 //   the value left by s: out = min(value << s >> (d - 8), 255); a negative s shifts right.
 //   So s = 0 maps Mono12 bits 11..4 to the output, s = 4 takes bits 7..0 and saturates
 //   brighter pixels, making faint signals visible.
-//   Mono16 output holds the raw value, LSB-aligned (Mono12 gives 0..4095), shifted by s
-//   and saturated at 65535.
+//   Mono16 output holds the raw value, LSB-aligned (Mono12 gives 0..4095, 8-bit colour
+//   sources give their 8-bit luminance), shifted by s and saturated at 65535.
 // Colour to mono gives the luminance (R*77 + G*150 + B*29 + 128) / 256 (YUV sources: their
 // Y); mono to RGB repeats the grey value in the three channels. Bayer sources are demosaiced
 // bilinearly (edges mirrored); their mono output is the luminance of the demosaiced colour.
 // YUV to RGB uses the full-range BT.601 equations. The alpha channel of RGBA/BGRA is dropped.
 //
 // Supported sources: Mono8, Mono8signed (offset by 128), Mono10, Mono10packed, Mono10p,
-// Mono12, Mono12packed, Mono12p, Mono16, Bayer GR/RG/GB/BG in 8, 10, 12, 12Packed and 16
-// bits, RGB8packed, BGR8packed, RGBA8packed, BGRA8packed, YUV422packed (UYVY) and
+// Mono12, Mono12packed, Mono12p, Mono16, Bayer GR/RG/GB/BG in 8, 10, 10p, 12, 12p, 12Packed
+// and 16 bits, RGB8packed, BGR8packed, RGBA8packed, BGRA8packed, YUV422packed (UYVY) and
 // YUV422_YUYV_Packed. Output lines have no padding.
 //
 // Not thread-safe: one thread converts at a time (the converter keeps line buffers).
