@@ -47,6 +47,8 @@ std::vector<uint8_t> bayer_bytes(EPixelType type, const std::vector<uint16_t>& p
         const std::vector<uint16_t> line(px.begin() + y * w, px.begin() + (y + 1) * w);
         if (info->packing == EPixelPacking::TwoInThree)
             append_line(image, pack_two_in_three(line, info->bitDepth), 0);
+        else if (info->packing == EPixelPacking::LsbStream)
+            append_line(image, pack_lsb_stream(line, info->bitDepth), 0);
         else if (info->bitsPerPixel == 8)
             append_line(image, std::vector<uint8_t>(line.begin(), line.end()), 0);
         else
@@ -59,7 +61,7 @@ std::vector<EPixelType> convertible_bayer_types()
 {
     std::vector<EPixelType> out;
     for (const auto& info : kPixelFormatTable)
-        if (info.colour == EPixelColour::Bayer && info.packing != EPixelPacking::LsbStream)
+        if (info.colour == EPixelColour::Bayer)
             out.push_back(info.type);
     return out;
 }
