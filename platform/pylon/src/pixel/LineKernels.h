@@ -86,7 +86,19 @@ inline void unpack_lsb_stream(const uint8_t* src, uint32_t w, uint16_t* out) noe
 {
     constexpr uint32_t mask = (1u << depth) - 1;
     const size_t line_bytes = (size_t{w} * depth + 7) / 8;
-    for (uint32_t x = 0; x < w; ++x) {
+    // Whole groups of pixels that end on a byte boundary (10 bits: 4 pixels in 5 bytes,
+    // 12 bits: 2 in 3), each read as one 64-bit word while 8 bytes remain.
+    constexpr unsigned group = depth % 8 == 0 ? 1 : (depth % 4 == 0 ? 2 : (depth % 2 == 0 ? 4 : 8));
+    constexpr unsigned group_bytes = group * depth / 8;
+    static_assert(group * depth <= 64);
+    uint32_t x = 0;
+    for (size_t byte = 0; x + group <= w && byte + 8 <= line_bytes; x += group, byte += group_bytes) {
+        uint64_t v;
+        std::memcpy(&v, src + byte, sizeof v);
+        for (unsigned j = 0; j < group; ++j)
+            out[x + j] = static_cast<uint16_t>((v >> (j * depth)) & mask);
+    }
+    for (; x < w; ++x) {
         const size_t bit = size_t{x} * depth;
         const size_t byte = bit / 8;
         uint32_t v = src[byte];
