@@ -137,9 +137,15 @@ double thread_seconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-void BM_DeliverMono8(benchmark::State& state)
+// handed_over: the output thread has taken the previous image, so the frame is copied into
+// the output and copy buffers; otherwise it is dropped as busy (conversion and bookkeeping only).
+void deliver_benchmark(benchmark::State& state, bool handed_over)
 {
     Bench bench;
+    if (!handed_over) {
+        std::lock_guard lk(bench.loc->out_mx);
+        bench.loc->out_free = false;
+    }
     const size_t bytes = static_cast<size_t>(kWidth) * kHeight;
     std::vector<uint8_t> src(bytes, 1), dst(bytes);
     double deliver_s = 0, memcpy_s = 0;
@@ -155,7 +161,8 @@ void BM_DeliverMono8(benchmark::State& state)
         }
         benchmark::ClobberMemory();
         const double t2 = thread_seconds();
-        bench.take();
+        if (handed_over)
+            bench.take();
         deliver_s += t2 - t1;
         memcpy_s += t1 - t0;
         deliver_min = std::min(deliver_min, t2 - t1);
@@ -173,6 +180,16 @@ void BM_DeliverMono8(benchmark::State& state)
 
 } // namespace
 
+void BM_DeliverMono8(benchmark::State& state)
+{
+    deliver_benchmark(state, true);
+}
+void BM_DeliverMono8_OutputBusy(benchmark::State& state)
+{
+    deliver_benchmark(state, false);
+}
+
 BENCHMARK(BM_DeliverMono8)->UseManualTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_DeliverMono8_OutputBusy)->UseManualTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 BENCHMARK_MAIN();

@@ -220,6 +220,31 @@ TEST_F(Acquisition, StartWhileStartedIsRefusedAndChangesNothing)
     EXPECT_TRUE(loc->camera_is_acquisition_started());
 }
 
+// The run state is set under its own lock, released before cbk_mx is taken: a start that
+// waits for cbk_mx must not hold the run-state lock meanwhile.
+TEST_F(Acquisition, RunStateLockIsNotHeldWhileWaitingForTheCallbackLock)
+{
+    camera_defaults();
+    loc->run_mode = 4;
+    loc->run_state_.set_value(0);
+    pthread_mutex_lock(&loc->cbk_mx);
+    auto started = std::async(std::launch::async, [this] { return loc->camera_start_acquisition(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (loc->run_state_.value() != 4 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(loc->run_state_.value(), 4);
+    bool free = false;
+    while (!free && std::chrono::steady_clock::now() < deadline) {
+        std::unique_lock lk(loc->run_state_mx, std::try_to_lock);
+        free = lk.owns_lock();
+    }
+    EXPECT_TRUE(free) << "the start holds the run-state lock while it waits for cbk_mx";
+    EXPECT_EQ(started.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    pthread_mutex_unlock(&loc->cbk_mx);
+    ASSERT_EQ(started.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(started.get(), 0);
+}
+
 TEST_F(Acquisition, WithoutCameraNothingStartsOrStops)
 {
     mirva::LocationCreation scope("ACQ_EMPTY", {});
