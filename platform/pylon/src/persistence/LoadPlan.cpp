@@ -133,6 +133,10 @@ std::vector<LoadPlan::Failure> LoadPlan::Apply(bool stop_at_failure) const {
             std::optional<SelectorSwitch> on;
             if (step.selector)
                 on.emplace(*step.selector, step.record.entry);
+            // A value the camera already has is not written again: loading the settings in
+            // force succeeds even while streaming locks some of them.
+            if (ReadValue(step.node, step.kind) == std::optional<ParsedValue>(step.value))
+                continue;
             if (!step.pre_min.empty() && !InsideLimits(step.node, step.kind, step.value))
                 for (INode* dep : step.pre_min)
                     WriteMinimum(dep, KindOf(dep));

@@ -9,6 +9,7 @@
 // is written the other features of the cycle are moved to their minimum if the record's
 // value would otherwise be out of range (OffsetX := 0, then Width, then OffsetX).
 // A record with a selector sets the selector to its entry, writes, and puts it back.
+// A value the feature already has is not written.
 #pragma once
 
 #include <exception>

@@ -219,6 +219,36 @@ std::optional<ParsedValue> ParseText(INode* node, ValueKind kind, const std::str
     return std::nullopt;
 }
 
+std::optional<ParsedValue> ReadValue(INode* node, ValueKind kind) {
+    if (!IsReadable(node))
+        return std::nullopt;
+    switch (kind) {
+    case ValueKind::Integer:
+        return ParsedValue{dynamic_cast<IInteger&>(*node).GetValue()};
+    case ValueKind::Float:
+        return ParsedValue{dynamic_cast<IFloat&>(*node).GetValue()};
+    case ValueKind::Boolean:
+        return ParsedValue{dynamic_cast<IBoolean&>(*node).GetValue()};
+    case ValueKind::Enumeration: {
+        IEnumEntry* entry = dynamic_cast<IEnumeration&>(*node).GetCurrentEntry();
+        if (!entry)
+            return std::nullopt;
+        return ParsedValue{std::string(entry->GetSymbolic())};
+    }
+    case ValueKind::String:
+        return ParsedValue{std::string(dynamic_cast<IString&>(*node).GetValue())};
+    case ValueKind::Register: {
+        auto& reg = dynamic_cast<IRegister&>(*node);
+        std::vector<uint8_t> bytes(static_cast<std::size_t>(reg.GetLength()));
+        reg.Get(bytes.data(), static_cast<int64_t>(bytes.size()));
+        return ParsedValue{std::move(bytes)};
+    }
+    case ValueKind::None:
+        break;
+    }
+    return std::nullopt;
+}
+
 void WriteValue(INode* node, ValueKind kind, const ParsedValue& value, bool verify) {
     switch (kind) {
     case ValueKind::Integer:

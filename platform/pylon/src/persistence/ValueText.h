@@ -30,6 +30,10 @@ using ParsedValue = std::variant<int64_t, double, bool, std::string, std::vector
 // limits, which may depend on other features written before.
 std::optional<ParsedValue> ParseText(GenApi::INode* node, ValueKind kind, const std::string& text, std::string& why);
 
+// The current value in parsed form, to tell whether a write would change anything; nothing
+// when the node is not readable now.
+std::optional<ParsedValue> ReadValue(GenApi::INode* node, ValueKind kind);
+
 // Writes a parsed value through the node's interface (verified writes check limits).
 void WriteValue(GenApi::INode* node, ValueKind kind, const ParsedValue& value, bool verify);
 

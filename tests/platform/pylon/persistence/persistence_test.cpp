@@ -419,20 +419,47 @@ TEST_F(Persistence, MissingFileRaisesNamingTheFile) {
 }
 
 TEST_F(Persistence, FailedWriteBackIsReported) {
-    const std::string before = Save();
-    // The camera refuses BlackLevelRaw twice: in the load and in the write-back.
-    map->FailNextWrite("BlackLevelRaw", EWriteFault::Runtime, "camera busy", 2);
+    // The camera refuses BlackLevelRaw in the load, and then GainRaw in the write-back.
+    map->FailNextWrite("BlackLevelRaw", EWriteFault::Runtime, "camera busy");
+    int gain_writes = 0;
+    map->SetWriteHook([&](INode& node, EWritePhase phase) {
+        if (phase == EWritePhase::BeforeWrite && node.GetName() == "GainRaw" && ++gain_writes == 2)
+            throw GenICam::RuntimeException("link lost");
+    });
     try {
         CFeaturePersistence::LoadFromString("GainRaw\t200\nBlackLevelRaw\t7\n", map.get());
         FAIL() << "no exception";
     } catch (const GenICam::RuntimeException& e) {
         EXPECT_THAT(e.GetDescription(), HasSubstr("line 2: feature 'BlackLevelRaw'"));
         EXPECT_THAT(e.GetDescription(), HasSubstr("camera busy"));
-        EXPECT_THAT(e.GetDescription(), HasSubstr("could not write back BlackLevelRaw"));
+        EXPECT_THAT(e.GetDescription(), HasSubstr("partly loaded: could not write back GainRaw"));
     }
-    // GainRaw, written before the failure, is back; BlackLevelRaw was never changed.
-    EXPECT_EQ(Get<CIntegerPtr>("GainRaw")->GetValue(), 0);
-    EXPECT_EQ(Save(), before);
+    map->SetWriteHook({});
+    EXPECT_EQ(gain_writes, 2);
+    EXPECT_EQ(Get<CIntegerPtr>("GainRaw")->GetValue(), 200);
+    EXPECT_EQ(Get<CIntegerPtr>("BlackLevelRaw")->GetValue(), 32);
+}
+
+TEST_F(Persistence, ValuesInForceAreNotWrittenAgain) {
+    const std::string settings = Save();
+    int writes = 0;
+    map->SetWriteHook([&](INode& node, EWritePhase phase) {
+        const std::string name = node.GetName();
+        const bool selector = name.size() > 8 && name.compare(name.size() - 8, 8, "Selector") == 0;
+        writes += phase == EWritePhase::BeforeWrite && !selector;
+    });
+    // While streaming the layout is locked: loading the settings in force still succeeds ...
+    Get<CIntegerPtr>("TLParamsLocked")->SetValue(1);
+    writes = 0;
+    CFeaturePersistence::LoadFromString(settings, map.get());
+    // ... and writes nothing (the selectors are only switched to compare per-entry values) ...
+    EXPECT_EQ(writes, 0);
+    // ... while a new width is refused and nothing else stays changed.
+    const std::string other = "GainRaw\t50\nWidth\t640\n";
+    EXPECT_THROW(CFeaturePersistence::LoadFromString(other, map.get()), GenICam::AccessException);
+    map->SetWriteHook({});
+    Get<CIntegerPtr>("TLParamsLocked")->SetValue(0);
+    EXPECT_EQ(Save(), settings);
 }
 
 TEST_F(Persistence, WithoutVerificationRefusedValuesAreSkipped) {
