@@ -8,6 +8,26 @@
 // reads "<source>:<line>: <problem>" (unknown node tag, missing Name, duplicate name, dangling
 // reference, bad number, formula syntax error, missing "Root" category, ...).
 //
+// What a description may contain (GenICam schema; <Group> elements only group)
+//   Node tags: Category, Integer, IntSwissKnife, Float, SwissKnife, Enumeration (with EnumEntry
+//   children), Boolean, String, Command, Register, Port, IntReg, MaskedIntReg, FloatReg,
+//   StringReg, StructReg (each StructEntry becomes a masked register node), Converter,
+//   IntConverter. Other tags are refused.
+//   Every node: Name and NameSpace attributes; ToolTip, Description, DisplayName, Visibility,
+//   ImposedAccessMode, pIsImplemented, pIsAvailable, pIsLocked, pSelected, Streamable, Cachable.
+//   Values: Value or pValue, or pIndex with ValueIndexed/pValueIndexed Index="N" and
+//   ValueDefault/pValueDefault (one value per value of the index node, e.g. TriggerMode per
+//   TriggerSelector entry); Min/pMin, Max/pMax, Inc/pInc, Unit, Representation,
+//   DisplayNotation, DisplayPrecision; Boolean OnValue/OffValue; String MaxLength; Command
+//   CommandValue/pCommandValue; EnumEntry Value, NumericValue, Symbolic, IsSelfClearing
+//   (the symbolic name is the entry's Name without "EnumEntry_<Enumeration>_").
+//   Formulas: pVariable/Constant/Expression with Name, Formula (FormulaTo/FormulaFrom with TO
+//   and FROM for converters); operators + - * / % ** & | ^ ~ << >> = <> < > <= >= && || ! ?:
+//   and ABS SQRT TRUNC FLOOR CEIL ROUND NEG SGN SIN COS TAN ASIN ACOS ATAN EXP LN LG E PI.
+//   Registers: Address/pAddress, Length, pPort, AccessMode, Endianess, Sign, LSB/MSB/Bit.
+//   Other elements of the GenICam schema are accepted and not interpreted; elements outside
+//   it are refused (they are usually typing errors).
+//
 // Locking
 //   Every node map has one recursive lock (GetLock()). Every node operation takes it, so
 //   reads and writes from the camera thread, host threads and the emulator's threads are
