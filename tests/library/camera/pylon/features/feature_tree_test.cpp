@@ -15,6 +15,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <mirva/server.h>
@@ -351,6 +352,26 @@ TEST_F(FeatureTree, NodeCallbackRefreshesUnlessTheChangeWasLocal)
     EXPECT_FALSE(w->locally_changed);
 }
 
+TEST_F(FeatureTree, WritePassAndNodeCallbackNeverInterleave)
+{
+    Build();
+    loc->camera_update_features(1);
+    pylon_prop* gain = Feature("GainRaw");
+    const int lo = gain->d_fct.ival->get_min();
+    std::thread callbacks([&] {
+        for (int i = 0; i < 200; ++i)
+            loc->camera_staticcallback(gain->node.get());
+    });
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 200; ++i) {
+        Write(gain->d_fct.ival, int64_t{lo + i % 2});
+        EXPECT_GE(loc->camera_update_features(1), 0);
+    }
+    callbacks.join();
+    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(loc->exeption);
+}
+
 TEST_F(FeatureTree, SaveChangeLoadGivesBackTheSavedValues)
 {
     Build();
@@ -458,6 +479,11 @@ TEST_F(FeatureTree, FailedSaveLatchesTheFailureAndSaveWithoutCameraStillStamps)
     EXPECT_TRUE(loc->exeption);
     EXPECT_EQ(loc->g_sts_.online(), 0);
     EXPECT_EQ(loc->save_config_.value(), -1);
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(fs::current_path()))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"CAM1_dir"});  // no temporary file left behind
+    EXPECT_TRUE(fs::is_empty("CAM1_dir"));
     loc->exeption = false;
 
     Pylon::Camera_t* cam = loc->pCamera;
