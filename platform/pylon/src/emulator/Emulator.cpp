@@ -54,7 +54,10 @@ public:
             if (FindPlugged(config.serialNumber))
                 throw INVALID_ARGUMENT_EXCEPTION("Plug: a camera with serial number '%s' is plugged in already",
                                                  config.serialNumber.c_str());
-            index = plug_count_++;
+            // A camera plugged again keeps its default addresses.
+            auto known = indices_.find(config.serialNumber);
+            index = known != indices_.end() ? known->second : plug_count_++;
+            indices_[config.serialNumber] = index;
         }
         auto camera = std::make_shared<CEmulatedCamera>(config, path, index,
                                                         [this](const std::string& serial) { ScheduleReset(serial); });
@@ -112,6 +115,8 @@ public:
             std::lock_guard lock(mutex_);
             cameras.swap(plugged_);
             known_.clear();
+            indices_.clear();
+            plug_count_ = 0;
             pending_resets_.clear();
         }
         for (auto& c : cameras)
@@ -255,6 +260,7 @@ private:
     std::map<std::string, CameraConfig> known_;              // every camera plugged since the last Reset
     std::string models_dir_;
     unsigned plug_count_ = 0;
+    std::map<std::string, unsigned> indices_;              // plug number of every camera seen, for its default addresses
     Clock::duration reset_duration_ = std::chrono::milliseconds(200);
     std::vector<std::pair<Clock::time_point, std::string>> pending_resets_;
     std::condition_variable timer_wake_;

@@ -32,8 +32,15 @@ TEST_F(DeviceEnumeration, ListsPluggedCamerasInPlugOrder)
     // Unplugged cameras vanish; a camera plugged again comes last.
     ASSERT_TRUE(Emulator::Instance().Unplug("1001"));
     EXPECT_EQ(Serials(), (std::vector<std::string>{"2001", "3001"}));
+    const CDeviceInfo before = InfoOf("2001");
     ASSERT_TRUE(Emulator::Instance().Replug("1001"));
     EXPECT_EQ(Serials(), (std::vector<std::string>{"2001", "3001", "1001"}));
+    // A power-cycled camera keeps its identity.
+    ASSERT_TRUE(Emulator::Instance().Replug("2001"));
+    EXPECT_EQ(Serials(), (std::vector<std::string>{"3001", "1001", "2001"}));
+    EXPECT_EQ(InfoOf("2001").GetFullName(), before.GetFullName());
+    EXPECT_EQ(InfoOf("2001").GetIpAddress(), before.GetIpAddress());
+    EXPECT_FALSE(Emulator::Instance().Replug("never plugged"));
 }
 
 TEST_F(DeviceEnumeration, AddToListAppendsAndCountsOnlyTheNewOnes)

@@ -54,7 +54,7 @@ public:
     // Waits until the camera is plugged (after a DeviceReset, for example); false on timeout.
     bool WaitForPlugged(const std::string& serial, unsigned timeout_ms) const;
 
-    // A pulse on an input line ("Line1".."Line4" or 1..4): rising edge, then falling edge.
+    // A pulse on input line 1..4 ("Line1".."Line4"): rising edge, then falling edge.
     // False when the camera is not plugged.
     bool PulseLine(const std::string& serial, int line);
     // A stalled camera sends no frames (triggers and timing are kept) until released.
