@@ -1,5 +1,9 @@
 #include <pylon/FeaturePersistence.h>
 
+#include <mutex>
+#include <optional>
+
+#include <GenApi/NodeMapFactory.h>
 #include <GenApi/Pointer.h>
 
 #include "persistence/AtomicFile.h"
@@ -30,11 +34,27 @@ std::string DeviceName(GenApi::INodeMap& map) {
     return name;
 }
 
+// Holds the node map's lock, when it has one, so that other threads (the camera thread's
+// write pass, the emulator) never see a selector switched for a save or a load half applied.
+// Write hooks and node callbacks queued meanwhile run when it is released.
+class MapGuard {
+public:
+    explicit MapGuard(GenApi::INodeMap& map) {
+        if (auto* node_map = dynamic_cast<GenApi::NodeMap*>(&map))
+            lock_.emplace(node_map->GetLock());
+    }
+
+private:
+    std::optional<std::unique_lock<GenApi::NodeMapLock>> lock_;
+};
+
 std::string SaveText(GenApi::INodeMap& map) {
+    const MapGuard guard(map);
     return FormatFile(DeviceName(map), ReadRecords(StreamableFeatures(map)));
 }
 
 void LoadText(const std::string& text, GenApi::INodeMap& map, bool verify, const std::string& source) {
+    const MapGuard guard(map);
     // Nothing is written before every line has been checked.
     const LoadPlan plan(map, ParseFile(text, source), source);
     if (!verify) {

@@ -225,6 +225,26 @@ TEST_F(Persistence, SelectorDependentFeaturesAreSavedOncePerAvailableEntry) {
     EXPECT_EQ(Get<CEnumerationPtr>("LineSelector")->ToString(), "Line1");
 }
 
+TEST_F(Persistence, NothingElseRunsBetweenASelectorSwitchAndItsRead) {
+    auto selector = Get<CEnumerationPtr>("TriggerSelector");
+    selector->FromString("FrameStart");
+    Get<CEnumerationPtr>("TriggerMode")->FromString("On");
+    // Whoever reacts to a selector change (the emulator, a node callback) puts the frame
+    // trigger back at once; that must not happen in the middle of the save.
+    bool reacting = false;
+    map->SetWriteHook([&](INode& node, EWritePhase phase) {
+        if (phase == EWritePhase::AfterWrite && node.GetName() == "TriggerSelector" && !reacting) {
+            reacting = true;
+            selector->FromString("FrameStart");
+            reacting = false;
+        }
+    });
+    const std::string text = Save();
+    map->SetWriteHook({});
+    EXPECT_THAT(text, HasSubstr("TriggerMode\t{TriggerSelector=AcquisitionStart}\tOff\n"));
+    EXPECT_THAT(text, HasSubstr("TriggerMode\t{TriggerSelector=FrameStart}\tOn\n"));
+}
+
 // ---------------------------------------------------------------------------------------
 // Loading
 
