@@ -20,6 +20,11 @@
 // out of the way first). If a write fails, the values held before the load are written back
 // and the failure is raised. Every failure is a GenICam exception whose description names
 // the file, the line and the feature.
+//
+// A node map of the SDK (GenApi::NodeMap) stays locked for the whole save or load, so other
+// threads see neither a selector switched for reading nor a file half applied; write hooks and
+// node callbacks queued meanwhile run once it is done. The file itself is written after the
+// lock is released.
 #pragma once
 
 #include <GenApi/Interfaces.h>
