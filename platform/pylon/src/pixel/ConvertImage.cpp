@@ -43,6 +43,21 @@ ColourLineFn colour_reader(SourceReader::Colour colour) noexcept
     return &colour8_to_rgb<3, 0, 2>;
 }
 
+// Luminance straight from the source line (YUV carries it as Y).
+ColourLineFn colour_luma_reader(SourceReader::Colour colour) noexcept
+{
+    using C = SourceReader::Colour;
+    switch (colour) {
+    case C::RGB8: return &colour8_to_luma<3, 0, 2>;
+    case C::BGR8: return &colour8_to_luma<3, 2, 0>;
+    case C::RGBA8: return &colour8_to_luma<4, 0, 2>;
+    case C::BGRA8: return &colour8_to_luma<4, 2, 0>;
+    case C::UYVY: return &yuv422_luma<1>;
+    case C::YUYV: return &yuv422_luma<0>;
+    }
+    return &colour8_to_luma<3, 0, 2>;
+}
+
 template <typename T>
 T* grow(std::vector<T>& v, size_t n)
 {
@@ -226,20 +241,9 @@ void convert_colour(const SourceReader& r, const ConvertJob& job, std::vector<ui
 {
     const uint32_t w = job.width;
     const ColourLineFn to_rgb = colour_reader(r.colour);
-    // YUV carries the luminance itself.
-    const ColourLineFn to_luma = r.colour == SourceReader::Colour::UYVY   ? &yuv422_luma<1>
-                                 : r.colour == SourceReader::Colour::YUYV ? &yuv422_luma<0>
-                                                                          : nullptr;
-    uint8_t* rgb_line = grow(bytes, 4 * size_t{w});
-    uint8_t* luma = rgb_line + 3 * size_t{w};
-    uint16_t* tmp16 = grow(words, size_t{w});
-    // An RGB source line is its own RGB line.
-    auto as_rgb = [&](const uint8_t* line) -> const uint8_t* {
-        if (r.colour == SourceReader::Colour::RGB8)
-            return line;
-        to_rgb(line, w, rgb_line);
-        return rgb_line;
-    };
+    const ColourLineFn to_luma = colour_luma_reader(r.colour);
+    uint8_t* luma = grow(bytes, size_t{w});
+    const WordLineSink sink{grow(words, size_t{w}), reinterpret_cast<uintptr_t>(job.dst) % alignof(uint16_t) == 0};
 
     for (uint32_t y = 0; y < job.height; ++y) {
         const uint8_t* line = job.src + y * job.src_stride;
@@ -249,18 +253,14 @@ void convert_colour(const SourceReader& r, const ConvertJob& job, std::vector<ui
             scale_u8(o, 3 * size_t{w}, o, job.shift);
         } else if (job.output == PixelType_Mono8) {
             uint8_t* o = job.dst + size_t{y} * w;
-            if (to_luma)
-                to_luma(line, w, o);
-            else
-                rgb_to_luma(as_rgb(line), w, o);
+            to_luma(line, w, o);
             scale_u8(o, w, o, job.shift);
         } else {
-            if (to_luma)
-                to_luma(line, w, luma);
-            else
-                rgb_to_luma(as_rgb(line), w, luma);
-            scale_u8_to_u16(luma, w, tmp16, job.shift);
-            std::memcpy(job.dst + size_t{y} * w * 2, tmp16, size_t{w} * 2);
+            uint8_t* row = job.dst + size_t{y} * w * 2;
+            uint16_t* o = sink.line(row);
+            to_luma(line, w, luma);
+            scale_u8_to_u16(luma, w, o, job.shift);
+            sink.commit(row, o, w);
         }
     }
 }

@@ -157,7 +157,10 @@ inline void scale_u16_inplace(uint16_t* v, size_t n, int k) noexcept
 
 inline void scale_u8_to_u16(const uint8_t* in, size_t n, uint16_t* out, int k) noexcept
 {
-    if (k >= 0) {
+    if (k == 0) {
+        for (size_t i = 0; i < n; ++i)
+            out[i] = in[i];
+    } else if (k > 0) {
         const unsigned s = static_cast<unsigned>(std::min(k, 16));
         for (size_t i = 0; i < n; ++i)
             out[i] = static_cast<uint16_t>(std::min<uint32_t>(uint32_t{in[i]} << s, 65535u));
@@ -190,7 +193,7 @@ inline void rgb_to_luma(const T* in, uint32_t w, T* out) noexcept
 {
     uint32_t x = 0;
     if constexpr (std::is_same_v<T, uint8_t>)
-        x = simd::rgb8_to_luma(in, w, out);
+        x = simd::colour8_to_luma(in, w, out, 3, false);
     for (; x < w; ++x) {
         const uint32_t y = (77u * in[3 * x] + 150u * in[3 * x + 1] + 29u * in[3 * x + 2] + 128u) >> 8;
         out[x] = static_cast<T>(y);
@@ -220,6 +223,16 @@ inline void yuv422_luma(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
 {
     for (uint32_t x = 0; x < w; ++x)
         out[x] = src[2 * size_t{x} + offset];
+}
+
+// Luminance of an interleaved 8-bit colour line (layout as for colour8_to_rgb).
+template <unsigned step, unsigned r, unsigned b>
+inline void colour8_to_luma(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
+{
+    for (uint32_t x = simd::colour8_to_luma(src, w, out, step, r != 0); x < w; ++x) {
+        const uint8_t* p = src + size_t{step} * x;
+        out[x] = static_cast<uint8_t>((77u * p[r] + 150u * p[1] + 29u * p[b] + 128u) >> 8);
+    }
 }
 
 // Full-range BT.601 YUV to RGB, in 16.16 fixed point.

@@ -170,15 +170,36 @@ __attribute__((target("sse4.1"))) inline __m128i mean4(__m128i p, __m128i q, __m
     return _mm_packus_epi16(lo, hi);
 }
 
-// Luminance of four RGB pixels as 32-bit values.
-__attribute__((target("sse4.1"))) inline __m128i luma4(const uint8_t* p) noexcept
+// Luminance of four pixels as 32-bit values: one multiply-add over (R, G) word pairs, one
+// over (B, 0), summed. The masks pick the bytes for the source layout.
+struct LumaMasks {
+    __m128i rg;
+    __m128i b;
+};
+
+__attribute__((target("sse4.1"))) inline LumaMasks luma_masks(unsigned step, bool swap) noexcept
 {
-    const __m128i first = _mm_setr_epi8(0, -1, 1, -1, 2, -1, -1, -1, 3, -1, 4, -1, 5, -1, -1, -1);
-    const __m128i second = _mm_setr_epi8(6, -1, 7, -1, 8, -1, -1, -1, 9, -1, 10, -1, 11, -1, -1, -1);
-    const __m128i weights = _mm_setr_epi16(77, 150, 29, 0, 77, 150, 29, 0);
+    alignas(16) int8_t rg[16], b[16];
+    for (int px = 0; px < 4; ++px) {
+        const int base = px * static_cast<int>(step);
+        const int r = base + (swap ? 2 : 0), bl = base + (swap ? 0 : 2);
+        const int8_t rg_bytes[4] = {static_cast<int8_t>(r), -1, static_cast<int8_t>(base + 1), -1};
+        const int8_t b_bytes[4] = {static_cast<int8_t>(bl), -1, -1, -1};
+        for (int k = 0; k < 4; ++k) {
+            rg[4 * px + k] = rg_bytes[k];
+            b[4 * px + k] = b_bytes[k];
+        }
+    }
+    return {_mm_load_si128(reinterpret_cast<const __m128i*>(rg)), _mm_load_si128(reinterpret_cast<const __m128i*>(b))};
+}
+
+__attribute__((target("sse4.1"))) inline __m128i luma4(const uint8_t* p, const LumaMasks& m) noexcept
+{
+    const __m128i rg_weights = _mm_setr_epi16(77, 150, 77, 150, 77, 150, 77, 150);
+    const __m128i b_weights = _mm_setr_epi16(29, 0, 29, 0, 29, 0, 29, 0);
     const __m128i v = ld(p);
-    const __m128i s = _mm_hadd_epi32(_mm_madd_epi16(_mm_shuffle_epi8(v, first), weights),
-                                     _mm_madd_epi16(_mm_shuffle_epi8(v, second), weights));
+    const __m128i s = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi8(v, m.rg), rg_weights),
+                                    _mm_madd_epi16(_mm_shuffle_epi8(v, m.b), b_weights));
     return _mm_srli_epi32(_mm_add_epi32(s, _mm_set1_epi32(128)), 8);
 }
 
@@ -205,12 +226,18 @@ __attribute__((target("sse4.1"))) uint32_t demosaic8_x_first_sse41(const uint8_t
     return x;
 }
 
-__attribute__((target("sse4.1"))) uint32_t rgb8_to_luma_sse41(const uint8_t* rgb, uint32_t w, uint8_t* out) noexcept
+__attribute__((target("sse4.1"))) uint32_t colour8_to_luma_sse41(const uint8_t* src, uint32_t w, uint8_t* out,
+                                                                  unsigned step, bool swap) noexcept
 {
+    // Eight pixels per step; each 16-byte load serves four pixels (three-byte pixels leave
+    // four bytes unused, so the loads stop while 16 bytes still fit in the line).
+    const LumaMasks masks = luma_masks(step, swap);
+    const size_t in_bytes = size_t{w} * step;
+    const size_t quad = size_t{step} * 4;
     uint32_t x = 0;
-    for (; size_t{x} * 3 + 28 <= size_t{w} * 3; x += 8) {
-        const uint8_t* p = rgb + size_t{x} * 3;
-        const __m128i words = _mm_packs_epi32(luma4(p), luma4(p + 12));
+    for (; size_t{x} * step + quad + 16 <= in_bytes; x += 8) {
+        const uint8_t* p = src + size_t{x} * step;
+        const __m128i words = _mm_packs_epi32(luma4(p, masks), luma4(p + quad, masks));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(words, words));
     }
     return x;
@@ -349,9 +376,9 @@ uint32_t demosaic8_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b,
     return cpu_has_sse41() ? demosaic8_x_first_sse41(a, c, b, w, out, x_is_red) : 0;
 }
 
-uint32_t rgb8_to_luma(const uint8_t* rgb, uint32_t w, uint8_t* out) noexcept
+uint32_t colour8_to_luma(const uint8_t* src, uint32_t w, uint8_t* out, unsigned step, bool swap) noexcept
 {
-    return cpu_has_sse41() ? rgb8_to_luma_sse41(rgb, w, out) : 0;
+    return cpu_has_sse41() ? colour8_to_luma_sse41(src, w, out, step, swap) : 0;
 }
 
 uint32_t yuv422_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out, const uint8_t offsets[4]) noexcept
@@ -400,7 +427,7 @@ uint32_t grey8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
 
 bool has_avx2() noexcept { return false; }
 uint32_t demosaic8_x_first(const uint8_t*, const uint8_t*, const uint8_t*, uint32_t, uint8_t*, bool) noexcept { return 0; }
-uint32_t rgb8_to_luma(const uint8_t*, uint32_t, uint8_t*) noexcept { return 0; }
+uint32_t colour8_to_luma(const uint8_t*, uint32_t, uint8_t*, unsigned, bool) noexcept { return 0; }
 uint32_t yuv422_to_rgb(const uint8_t*, uint32_t, uint8_t*, const uint8_t[4]) noexcept { return 0; }
 uint32_t unpack_two_in_three(const uint8_t*, uint32_t, uint16_t*, unsigned) noexcept { return 0; }
 uint32_t colour8_to_rgb(const uint8_t*, uint32_t, uint8_t*, unsigned, bool) noexcept { return 0; }

@@ -24,8 +24,9 @@ uint32_t colour8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out, unsigned s
 uint32_t demosaic8_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b, uint32_t w, uint8_t* out,
                            bool x_is_red) noexcept;
 
-// Luminance (R*77 + G*150 + B*29 + 128) >> 8 of an RGB8 line.
-uint32_t rgb8_to_luma(const uint8_t* rgb, uint32_t w, uint8_t* out) noexcept;
+// Luminance (R*77 + G*150 + B*29 + 128) >> 8 of an interleaved 8-bit colour line: step 3
+// or 4 bytes per pixel, swap = blue first.
+uint32_t colour8_to_luma(const uint8_t* src, uint32_t w, uint8_t* out, unsigned step, bool swap) noexcept;
 
 // YUV 4:2:2 to RGB (see LineKernels.h); offsets: bytes of Y0, Y1, U, V in a 4-byte pair.
 uint32_t yuv422_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out, const uint8_t offsets[4]) noexcept;
