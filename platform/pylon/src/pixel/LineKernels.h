@@ -187,19 +187,6 @@ inline void grey_to_rgb(const T* in, uint32_t w, T* out) noexcept
     }
 }
 
-// Luminance (R*77 + G*150 + B*29) / 256, rounded.
-template <typename T>
-inline void rgb_to_luma(const T* in, uint32_t w, T* out) noexcept
-{
-    uint32_t x = 0;
-    if constexpr (std::is_same_v<T, uint8_t>)
-        x = simd::colour8_to_luma(in, w, out, 3, false);
-    for (; x < w; ++x) {
-        const uint32_t y = (77u * in[3 * x] + 150u * in[3 * x + 1] + 29u * in[3 * x + 2] + 128u) >> 8;
-        out[x] = static_cast<T>(y);
-    }
-}
-
 // Interleaved 8-bit colour to RGB. `step` is the bytes per source pixel (3 or 4); r and b
 // are the byte offsets of red and blue in a source pixel.
 template <unsigned step, unsigned r, unsigned b>
