@@ -8,8 +8,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
+#include <mirva/image_files.h>
 #include <mirva/server.h>
 #include <mirva/server/camera_server.h>
 #include <pylon/PylonIncludes.h>
@@ -63,6 +65,9 @@ int main(int argc, char** argv) {
         auto cfg = mirva::server::load_config(config_path, {CODE_PYLON});
         if (cfg.debug_mask_set && !std::getenv("MIRVA_DEBUG"))
             MIRVA_debug = cfg.debug_mask;
+        std::error_code ec;
+        std::filesystem::create_directories(cfg.image_directory, ec);
+        mirva::set_image_directory(cfg.image_directory.string());
         plug_emulated_cameras(cfg);
 
         mirva::server::CameraServer server(std::move(cfg), create_location);

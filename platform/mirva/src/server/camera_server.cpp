@@ -1,6 +1,7 @@
 // The server core: location creation, the update loop, the state file and shut-down.
 #include <mirva/server/camera_server.h>
 
+#include <mirva/bcam_base.h>
 #include <mirva/location_list.h>
 #include <mirva/server.h>
 
@@ -46,6 +47,15 @@ void CameraServer::start() {
         list.add(std::move(loc));
         locations_.push_back(raw);
         printftostderr("camserver", "location %s (type %d) created", cfg.name.c_str(), cfg.type_code);
+    }
+    // The camera registry is process-wide: one enumeration before the first init lets
+    // every camera location book its camera at init.
+    for (EqFct* loc : locations_) {
+        if (auto* cam = dynamic_cast<bcam_base*>(loc)) {
+            std::lock_guard lk(loc->lifecycle_mutex());
+            cam->find_cameras_of_type(0);
+            break;
+        }
     }
     // Lifecycle order: every location's init, then its post_init (which brings it on line).
     for (EqFct* loc : locations_) {
