@@ -91,8 +91,9 @@ inline void unpack_lsb_stream(const uint8_t* src, uint32_t w, uint16_t* out) noe
     constexpr unsigned group = depth % 8 == 0 ? 1 : (depth % 4 == 0 ? 2 : (depth % 2 == 0 ? 4 : 8));
     constexpr unsigned group_bytes = group * depth / 8;
     static_assert(group * depth <= 64);
-    uint32_t x = 0;
-    for (size_t byte = 0; x + group <= w && byte + 8 <= line_bytes; x += group, byte += group_bytes) {
+    uint32_t x = simd::unpack_lsb_stream(src, w, out, depth); // whole groups
+    for (size_t byte = size_t{x} / group * group_bytes; x + group <= w && byte + 8 <= line_bytes;
+         x += group, byte += group_bytes) {
         uint64_t v;
         std::memcpy(&v, src + byte, sizeof v);
         for (unsigned j = 0; j < group; ++j)

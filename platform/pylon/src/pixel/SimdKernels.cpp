@@ -80,6 +80,43 @@ __attribute__((target("avx2"))) uint32_t colour8_to_rgb_avx2(const uint8_t* src,
     return x;
 }
 
+__attribute__((target("avx2"))) uint32_t unpack_lsb_stream_avx2(const uint8_t* src, uint32_t w, uint16_t* out,
+                                                                 unsigned depth) noexcept
+{
+    // Per 128-bit lane 8 pixels: each word gets the two bytes that hold its pixel, is shifted
+    // left (multiply) so the pixel's top bit lands in bit 15, then right to bit depth-1.
+    //   12 bits: pixel 2j+k from bytes (3j+k, 3j+k+1), bit offset 4k
+    //   10 bits: pixel 4j+k from bytes (5j+k, 5j+k+1), bit offset 2k
+    const unsigned group = depth == 12 ? 2 : 4;
+    const unsigned group_bytes = depth == 12 ? 3 : 5;
+    alignas(32) int8_t mask[32];
+    alignas(32) int16_t mul[16];
+    for (unsigned lane = 0; lane < 2; ++lane)
+        for (unsigned px = 0; px < 8; ++px) {
+            const unsigned j = px / group, k = px % group;
+            const unsigned byte = j * group_bytes + (k * depth) / 8;
+            const unsigned offset = (k * depth) % 8;
+            mask[16 * lane + 2 * px] = static_cast<int8_t>(byte);
+            mask[16 * lane + 2 * px + 1] = static_cast<int8_t>(byte + 1);
+            mul[8 * lane + px] = static_cast<int16_t>(1u << (16 - depth - offset));
+        }
+    const __m256i shuffle = _mm256_load_si256(reinterpret_cast<const __m256i*>(mask));
+    const __m256i multiplier = _mm256_load_si256(reinterpret_cast<const __m256i*>(mul));
+    const __m128i down = _mm_cvtsi32_si128(static_cast<int>(16 - depth));
+    const size_t lane_bytes = size_t{8} * depth / 8; // 10 or 12
+    const size_t line_bytes = (size_t{w} * depth + 7) / 8;
+    uint32_t x = 0;
+    size_t i = 0;
+    for (; x + 16 <= w && i + lane_bytes + 16 <= line_bytes; x += 16, i += 2 * lane_bytes) {
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + lane_bytes));
+        const __m256i v = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1), shuffle);
+        const __m256i r = _mm256_srl_epi16(_mm256_mullo_epi16(v, multiplier), down);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), r);
+    }
+    return x;
+}
+
 __attribute__((target("ssse3"))) uint32_t colour8_to_rgb_ssse3(const uint8_t* src, uint32_t w, uint8_t* out,
                                                                unsigned step, bool swap) noexcept
 {
@@ -388,6 +425,11 @@ uint32_t yuv422_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out, const uint8
 
 bool has_avx2() noexcept { return cpu_has_avx2(); }
 
+uint32_t unpack_lsb_stream(const uint8_t* src, uint32_t w, uint16_t* out, unsigned depth) noexcept
+{
+    return cpu_has_avx2() && (depth == 10 || depth == 12) ? unpack_lsb_stream_avx2(src, w, out, depth) : 0;
+}
+
 uint32_t unpack_two_in_three(const uint8_t* src, uint32_t w, uint16_t* out, unsigned low) noexcept
 {
     return cpu_has_avx2() ? unpack_two_in_three_avx2(src, w, out, low) : 0;
@@ -426,6 +468,7 @@ uint32_t grey8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
 #else
 
 bool has_avx2() noexcept { return false; }
+uint32_t unpack_lsb_stream(const uint8_t*, uint32_t, uint16_t*, unsigned) noexcept { return 0; }
 uint32_t demosaic8_x_first(const uint8_t*, const uint8_t*, const uint8_t*, uint32_t, uint8_t*, bool) noexcept { return 0; }
 uint32_t colour8_to_luma(const uint8_t*, uint32_t, uint8_t*, unsigned, bool) noexcept { return 0; }
 uint32_t yuv422_to_rgb(const uint8_t*, uint32_t, uint8_t*, const uint8_t[4]) noexcept { return 0; }

@@ -16,6 +16,10 @@ bool has_avx2() noexcept;
 // Two pixels in three bytes to 16-bit values; low = bits of a pixel in the shared byte (2 or 4).
 uint32_t unpack_two_in_three(const uint8_t* src, uint32_t w, uint16_t* out, unsigned low) noexcept;
 
+// LSB-first bit stream of 10- or 12-bit pixels to 16-bit values (a multiple of the pixel
+// group: 4 pixels for 10 bits, 2 for 12).
+uint32_t unpack_lsb_stream(const uint8_t* src, uint32_t w, uint16_t* out, unsigned depth) noexcept;
+
 // Interleaved 8-bit colour to RGB: step 3 or 4 bytes per source pixel, swap = source is BGR(A).
 uint32_t colour8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out, unsigned step, bool swap) noexcept;
 
