@@ -146,12 +146,12 @@ void ConverterNode::ClientFromString(const std::string& text, bool verify) { Set
 
 int64_t IntConverterNode::GetMin() {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
-    return static_cast<int64_t>(std::ceil(std::max(Limits(false).first, -9.2e18)));
+    return ToInt64(std::ceil(Limits(false).first));
 }
 
 int64_t IntConverterNode::GetMax() {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
-    return static_cast<int64_t>(std::floor(std::min(Limits(false).second, 9.2e18)));
+    return ToInt64(std::floor(Limits(false).second));
 }
 
 void IntConverterNode::SetValue(int64_t Value, bool Verify) {

@@ -157,7 +157,7 @@ double EnumerationNode::ReadFloat(std::optional<int64_t> at) {
 }
 
 void EnumerationNode::WriteFloat(double value, std::optional<int64_t> at) {
-    value_.WriteInt(static_cast<int64_t>(value), at);
+    value_.WriteInt(ToInt64(value), at);
 }
 
 std::string EnumerationNode::ReadText(std::optional<int64_t> at) {

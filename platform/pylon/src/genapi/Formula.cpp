@@ -437,9 +437,10 @@ FormulaValue Eval(const Formula::Expr& e, const Formula::VariableValue& var, boo
         const FormulaValue b = Arg(e, 1, var, float_mode);
         if (a.is_float || b.is_float || b.i < 0)
             return FormulaValue::Float(std::pow(a.AsFloat(), b.AsFloat()));
-        uint64_t r = 1;
-        for (int64_t k = 0; k < b.i && k < 64; ++k)
-            r *= static_cast<uint64_t>(a.i);
+        uint64_t r = 1, base = static_cast<uint64_t>(a.i);
+        for (uint64_t n = static_cast<uint64_t>(b.i); n; n >>= 1, base *= base)
+            if (n & 1)
+                r *= base;
         return FormulaValue::Int(Wrap(r));
     }
     case Op::BitAnd: return bits([](int64_t a, int64_t b) { return a & b; });

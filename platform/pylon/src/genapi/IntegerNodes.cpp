@@ -119,7 +119,7 @@ int64_t IntegerNode::GetValue(bool /*Verify*/, bool /*IgnoreCache*/) {
 }
 
 void IntegerNode::WriteFloat(double value, std::optional<int64_t> at) {
-    value_.WriteInt(static_cast<int64_t>(std::llround(value)), at);
+    value_.WriteInt(ToInt64(std::round(value)), at);
 }
 
 std::string IntegerNode::ReadText(std::optional<int64_t> at) {

@@ -14,7 +14,7 @@ namespace GenApi::detail {
 int64_t NumberRef::Int() const {
     if (ref.node)
         return ref.node->ReadInt();
-    return is_float ? static_cast<int64_t>(f) : i;
+    return is_float ? ToInt64(f) : i;
 }
 
 double NumberRef::Float() const {
@@ -92,7 +92,7 @@ NumberRef LoadContext::Number(const pugi::xml_node& element, bool as_float) cons
     } else {
         number.is_float = true;
         number.f = Float(element);
-        number.i = static_cast<int64_t>(number.f);
+        number.i = ToInt64(number.f);
     }
     return number;
 }

@@ -83,6 +83,16 @@ bool ParseBool(std::string_view text, bool& out) noexcept {
     return false;
 }
 
+int64_t ToInt64(double value) noexcept {
+    if (std::isnan(value))
+        return 0;
+    if (value >= 9.2233720368547758e18)
+        return std::numeric_limits<int64_t>::max();
+    if (value <= -9.2233720368547758e18)
+        return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(value);
+}
+
 std::string FormatDouble(double value) {
     char buffer[40];
     for (int precision = 6; precision <= 17; ++precision) {

@@ -14,6 +14,8 @@ bool ParseInt64(std::string_view text, int64_t& out) noexcept;
 bool ParseDouble(std::string_view text, double& out) noexcept;
 // "1", "0", "true", "false" (any case); false when none of these.
 bool ParseBool(std::string_view text, bool& out) noexcept;
+// A double as int64: truncated toward zero, saturated at the int64 limits, NaN as 0.
+int64_t ToInt64(double value) noexcept;
 // Shortest text that reads back as the same double.
 std::string FormatDouble(double value);
 

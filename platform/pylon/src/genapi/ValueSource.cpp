@@ -22,7 +22,7 @@ void ValueSource::ReadConstant(Slot& slot, const pugi::xml_node& element, LoadCo
     }
     case Storage::Float:
         slot.f = ctx.Float(element);
-        slot.i = static_cast<int64_t>(slot.f);
+        slot.i = ToInt64(slot.f);
         break;
     case Storage::String:
         slot.s = element.child_value();
@@ -116,7 +116,7 @@ int64_t ValueSource::ReadInt(std::optional<int64_t> at) {
         return slot.target.node->ReadInt();
     }
     if (storage_ == Storage::Float)
-        return static_cast<int64_t>(slot.f);
+        return ToInt64(slot.f);
     return slot.i;
 }
 
@@ -158,7 +158,7 @@ void ValueSource::WriteFloat(double value, std::optional<int64_t> at) {
         return;
     }
     slot.f = value;
-    slot.i = std::isfinite(value) && std::fabs(value) < 9.2e18 ? static_cast<int64_t>(value) : 0;
+    slot.i = ToInt64(value);
     Stored(slot);
 }
 

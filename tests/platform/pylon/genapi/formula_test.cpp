@@ -56,7 +56,7 @@ TEST(Formula, IntegerOperatorsAndPrecedence) {
         {"X > 1 && Y > 1", 0}, {"X > 1 || Y > 1", 1}, {"!0", 1},            {"X > 5 ? C : 0", 100},
         {"Y < 0 ? X < 0 ? 1 : 2 : 3", 2},            {"TWOX + 1", 15},      {"0x10 + 1", 17},
         {"ABS(Y)", 3},         {"NEG(X)", -7},       {"SGN(Y)", -1},        {"X + 2 * 3 - 4 / 2", 11},
-        {"1 + 2 = 3", 1},      {"5 & 3 = 1", 0},
+        {"1 + 2 = 3", 1},      {"5 & 3 = 1", 0},     {"3 ** 4", 81},        {"(-1) ** 65", -1},
     };
     for (const auto& [formula, expected] : cases)
         EXPECT_EQ(IntOf(formula), expected) << formula;
