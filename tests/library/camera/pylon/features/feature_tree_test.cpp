@@ -197,6 +197,21 @@ TEST_F(FeatureTree, ListFollowsTheCategoryTreeDepthFirstAndHoldsOnlyPublishedNod
     }
     EXPECT_EQ(got, expected);
 
+    // Registers and enumerations without an available entry are kept without properties;
+    // every other feature has its main property in the feature group.
+    for (pylon_prop* f : list) {
+        SCOPED_TRACE(f->node_name);
+        const bool bare = f->type == PYLON_TYPE_REGISTER || (f->type == PYLON_TYPE_ENUMER && f->maxVal.ival == 0);
+        if (bare) {
+            EXPECT_EQ(f->d_fct.ival, nullptr);
+            EXPECT_EQ(f->type_, nullptr);
+        } else {
+            ASSERT_NE(f->type_, nullptr);
+            EXPECT_EQ(loc->property_group(f->type_), 2);
+            EXPECT_EQ(f->type_->value(), f->type);
+        }
+    }
+
     EXPECT_EQ(Index("TLParamsLocked"), -1);
     EXPECT_EQ(Index("LUTSelector"), -1);
     ASSERT_NE(Feature("LUTValueAll"), nullptr);
@@ -313,6 +328,35 @@ TEST_F(FeatureTree, RefusedWriteEndsThePassLatchesTheFailureAndTakesTheLocationO
     EXPECT_TRUE(loc->camera_save_features());
     EXPECT_TRUE(loc->camera_load_features());
     EXPECT_FALSE(fs::exists("CAM1.pfs"));
+    loc->exeption = false;
+}
+
+TEST_F(FeatureTree, LimitPassFollowsLimitsThatDependOnOtherFeatures)
+{
+    Build();
+    loc->camera_update_features(1);
+    pylon_prop* width = Feature("Width");
+    pylon_prop* offset = Feature("OffsetX");
+    const int full = width->d_fct.ival->value();
+    ASSERT_EQ(width->d_fct.ival->get_max(), full);
+
+    ASSERT_NE(offset, nullptr);
+    map->SetIntegerUnchecked("OffsetX", full / 2 + 64);  // moved on the camera's side
+    loc->camera_update_limits();
+    // Width's maximum fell below the shown width: the limit pass clamps the shown value
+    // and leaves it pending, and the next write pass sends it.
+    const int max = width->d_fct.ival->get_max();
+    EXPECT_EQ(max, full / 2 - 64);
+    EXPECT_EQ(width->d_fct.ival->value(), max);
+    EXPECT_EQ(width->egu_->f2(), static_cast<float>(max));
+    EXPECT_TRUE(width->is_changed());
+    EXPECT_EQ(loc->camera_update_features(1), 1);
+    EXPECT_EQ(map->GetIntegerUnchecked("Width"), max);
+
+    loc->exeption = true;  // a latched failure stops the limit pass
+    map->SetIntegerUnchecked("OffsetX", 0);
+    loc->camera_update_limits();
+    EXPECT_EQ(width->d_fct.ival->get_max(), max);
     loc->exeption = false;
 }
 
