@@ -59,7 +59,8 @@ std::string FormatFile(const std::string& device_name, const std::vector<Record>
 
 std::vector<Record> ParseFile(const std::string& text, const std::string& source) {
     std::vector<Record> records;
-    std::size_t pos = 0;
+    // Files written by some editors start with a UTF-8 byte order mark.
+    std::size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     int line_no = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);

@@ -155,7 +155,13 @@ std::optional<std::string> ReadText(INode* node, ValueKind kind) {
     return std::nullopt;
 }
 
-std::optional<ParsedValue> ParseText(INode* node, ValueKind kind, const std::string& text, std::string& why) {
+std::optional<ParsedValue> ParseText(INode* node, ValueKind kind, const std::string& raw, std::string& why) {
+    // Blanks around a number or a name are tolerated; a string keeps them.
+    std::string text = raw;
+    if (kind != ValueKind::String) {
+        const auto first = text.find_first_not_of(' ');
+        text = first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(' ') - first + 1);
+    }
     switch (kind) {
     case ValueKind::Integer: {
         int64_t v = 0;
@@ -188,7 +194,7 @@ std::optional<ParsedValue> ParseText(INode* node, ValueKind kind, const std::str
         return ParsedValue{text};
     case ValueKind::String: {
         std::string value;
-        if (!UnescapeString(text, value, why))
+        if (!UnescapeString(raw, value, why))
             return std::nullopt;
         return ParsedValue{value};
     }

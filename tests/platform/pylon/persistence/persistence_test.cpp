@@ -343,10 +343,11 @@ TEST_F(Persistence, LoadOrdersBinningSizesAndOffsetsWhateverTheFileOrder) {
 }
 
 TEST_F(Persistence, AcceptsCommentsBlankLinesAndWindowsLineEnds) {
-    CFeaturePersistence::LoadFromString("# a comment\r\n\r\n   \nGainRaw\t100\r\n  # indented comment\n"
-                                        "DeviceUserID\tline\\tcam\n",
+    CFeaturePersistence::LoadFromString("\xEF\xBB\xBF# a comment\r\n\r\n   \nGainRaw\t100\r\n  # indented comment\n"
+                                        "PixelFormat\t Mono12 \nDeviceUserID\tline\\tcam\n",
                                         map.get());
     EXPECT_EQ(Get<CIntegerPtr>("GainRaw")->GetValue(), 100);
+    EXPECT_EQ(Get<CEnumerationPtr>("PixelFormat")->ToString(), "Mono12");
     EXPECT_EQ(Get<CStringPtr>("DeviceUserID")->GetValue(), "line\tcam");
     // Strings with characters that would break a line are saved escaped and come back.
     EXPECT_THAT(Save(), HasSubstr("DeviceUserID\tline\\tcam\n"));
