@@ -77,6 +77,13 @@ EqFctPylon::~EqFctPylon()
     // The location owns its properties, its removal holder, grab buffers and converter.
     if (!pylon_prop_.empty())
         camera_remove_features();
+    // camera_remove_features leaves the list alone once the camera is gone (after a
+    // clean-up or a reset); the location still owns the features then.
+    for (pylon_prop* f : pylon_prop_) {
+        f->remove_properties();
+        delete f;
+    }
+    pylon_prop_.clear();
     if (!root_prop_.empty())
         camera_remove_root_properties();
     {

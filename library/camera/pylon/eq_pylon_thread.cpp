@@ -65,6 +65,16 @@ bool switch_off_group(EqFctPylon* self, int g)
     return switched;
 }
 
+// The host's SIGABRT handler returns, so the stop signal only interrupts a blocking call.
+void install_abrt_handler()
+{
+    struct sigaction action {};
+    action.sa_handler = writer_abrt_handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGABRT, &action, nullptr);
+}
+
 } // namespace
 
 int EqFctPylon::camera_start_thread()
@@ -82,6 +92,9 @@ int EqFctPylon::camera_start_thread()
             cam_thread = 0;
             continue;
         }
+        // The action is process-wide; set it before the thread exists too, so that a stop
+        // request that comes before the thread has set it up cannot end the process.
+        install_abrt_handler();
         pthread_attr_t attr;
         pthread_attr_init(&attr);
         pthread_attr_setscope(&attr, PTHREAD_SCOPE_SYSTEM);
@@ -216,11 +229,7 @@ void* pylon_camera_thread(void* location)
     sigemptyset(&abrt);
     sigaddset(&abrt, SIGABRT);
     pthread_sigmask(SIG_UNBLOCK, &abrt, nullptr);
-    struct sigaction action {};
-    action.sa_handler = writer_abrt_handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(SIGABRT, &action, nullptr);
+    install_abrt_handler();
 
     printftostderr(cam->name(), "Camera THREAD started");
     pthread_setname_np(pthread_self(), "pylon_thread");

@@ -101,16 +101,17 @@ protected:
     }
 
     // A location as the server creates it, with stored property values.
-    EqFctPylon* add_location(const std::string& name, std::map<std::string, std::string> stored = {})
+    template <class Location = EqFctPylon>
+    Location* add_location(const std::string& name, std::map<std::string, std::string> stored = {})
     {
-        std::unique_ptr<EqFctPylon> loc;
+        std::unique_ptr<Location> loc;
         {
             mirva::LocationCreation scope(name, std::move(stored));
-            loc = std::make_unique<EqFctPylon>();
+            loc = std::make_unique<Location>();
         }
         // No recovery attempt in the middle of a test.
         loc->set_recovery_period(std::chrono::hours(1));
-        auto* raw = static_cast<EqFctPylon*>(mirva::LocationList::instance().add(std::move(loc)));
+        auto* raw = static_cast<Location*>(mirva::LocationList::instance().add(std::move(loc)));
         locations_.push_back(raw);
         return raw;
     }

@@ -11,6 +11,18 @@ using namespace location_test;
 
 namespace {
 
+// Records the error code at every publication of the error (update thread only).
+class RecordingLocation : public EqFctPylon {
+public:
+    using EqFctPylon::cam_error_set;
+    char* cam_error_set() override
+    {
+        codes.push_back(err_code);
+        return EqFctPylon::cam_error_set();
+    }
+    std::vector<int> codes;
+};
+
 // A location that the host regards as set up and on line, without a camera: update runs
 // its bookkeeping and starts no thread (the feature-file operations fail at once and
 // mark their request with -1).
@@ -122,17 +134,20 @@ TEST_F(UpdateBookkeeping, WatchdogIdlesWhileTriggersArePresentOrNoStartIsWanted)
     EXPECT_TRUE(loc->setup_done);
 }
 
-TEST_F(UpdateBookkeeping, SwitchedOffLocationIsShutDown)
+TEST_F(UpdateBookkeeping, SwitchedOffLocationIsShutDownWithCodesThreeThenFour)
 {
-    loc->start_.set_value(1);
-    loc->g_sts_.online(0);
+    auto* rec = add_location<RecordingLocation>("REC");
+    rec->setup_done = true;
+    rec->start_.set_value(1);
+    rec->g_sts_.online(0);
     Stderr err;
-    update(loc);
-    EXPECT_THAT(err.text(), HasSubstr("UPD: Shutdowning,  ..."));
-    EXPECT_EQ(loc->start_.value(), 0);
-    EXPECT_EQ(loc->err_code, 4);
-    EXPECT_FALSE(loc->setup_done);
-    EXPECT_EQ(loc->cam_status_.value(), "Offline");
+    update(rec);
+    EXPECT_THAT(err.text(), HasSubstr("REC: Shutdowning,  ..."));
+    EXPECT_EQ(rec->codes, (std::vector<int>{3, 4}));
+    EXPECT_EQ(rec->start_.value(), 0);
+    EXPECT_EQ(rec->err_code, 4);
+    EXPECT_FALSE(rec->setup_done);
+    EXPECT_EQ(rec->cam_status_.value(), "Offline");
 }
 
 // With a camera: the camera thread starts on update and stops for the reset.
