@@ -117,7 +117,7 @@ private:
     std::optional<std::pair<uint32_t, std::string>> fail_next_;
     uint64_t block_id_ = 0;        // frames since acquisition start
     uint64_t frames_sent_ = 0;     // frames since plug-in
-    CFramePattern pattern_;        // frame thread only (prepared under mutex_)
+    CFramePattern pattern_;        // frame thread only
     std::thread thread_;           // started by Connect, joined by Disconnect/Remove/destructor
 
     std::mutex sink_mutex_;        // guards sink_; held during a delivery (frame thread) and by SetSink
