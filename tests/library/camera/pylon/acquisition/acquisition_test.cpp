@@ -71,7 +71,7 @@ void set_now(D_cam_param_int& p, int v)
     p.reset_new_val();
 }
 
-class Acquisition : public ::testing::Test {
+class PylonAcquisition : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -178,7 +178,7 @@ protected:
 
 // ---- Start and stop ----
 
-TEST_F(Acquisition, StartQueuesTenBuffersAndStopReleasesThem)
+TEST_F(PylonAcquisition, StartQueuesTenBuffersAndStopReleasesThem)
 {
     camera_defaults();
     loc->run_mode = 3;
@@ -208,7 +208,7 @@ TEST_F(Acquisition, StartQueuesTenBuffersAndStopReleasesThem)
     EXPECT_EQ(loc->run_state_.value(), -1);
 }
 
-TEST_F(Acquisition, StartWhileStartedIsRefusedAndChangesNothing)
+TEST_F(PylonAcquisition, StartWhileStartedIsRefusedAndChangesNothing)
 {
     camera_defaults();
     ASSERT_EQ(loc->camera_start_acquisition(), 0);
@@ -222,7 +222,7 @@ TEST_F(Acquisition, StartWhileStartedIsRefusedAndChangesNothing)
 
 // The run state is set under its own lock, released before cbk_mx is taken: a start that
 // waits for cbk_mx must not hold the run-state lock meanwhile.
-TEST_F(Acquisition, RunStateLockIsNotHeldWhileWaitingForTheCallbackLock)
+TEST_F(PylonAcquisition, RunStateLockIsNotHeldWhileWaitingForTheCallbackLock)
 {
     camera_defaults();
     loc->run_mode = 4;
@@ -245,7 +245,7 @@ TEST_F(Acquisition, RunStateLockIsNotHeldWhileWaitingForTheCallbackLock)
     EXPECT_EQ(started.get(), 0);
 }
 
-TEST_F(Acquisition, WithoutCameraNothingStartsOrStops)
+TEST_F(PylonAcquisition, WithoutCameraNothingStartsOrStops)
 {
     mirva::LocationCreation scope("ACQ_EMPTY", {});
     EqFctPylon empty;
@@ -264,7 +264,7 @@ TEST_F(Acquisition, WithoutCameraNothingStartsOrStops)
     EXPECT_THAT(text, HasSubstr("camera_save_data() cmaera is not initialized"));
 }
 
-TEST_F(Acquisition, RejectedOffsetIsRepairedAndTheStartRetried)
+TEST_F(PylonAcquisition, RejectedOffsetIsRepairedAndTheStartRetried)
 {
     camera_defaults();
     loc->pCamera->Width.SetValue(640);
@@ -295,7 +295,7 @@ TEST_F(Acquisition, RejectedOffsetIsRepairedAndTheStartRetried)
     EXPECT_EQ(deliver(), 0);
 }
 
-TEST_F(Acquisition, ChangeTestSeesTriggerAndTruncationButNotOutputFormat)
+TEST_F(PylonAcquisition, ChangeTestSeesTriggerAndTruncationButNotOutputFormat)
 {
     EXPECT_FALSE(loc->camera_is_acq_feature_changed());
     set_pending(loc->format_out_, 1);
@@ -315,7 +315,7 @@ TEST_F(Acquisition, ChangeTestSeesTriggerAndTruncationButNotOutputFormat)
 
 // ---- Frame delivery ----
 
-TEST_F(Acquisition, ContinuousDeliversFreshFramesWithTheirRegion)
+TEST_F(PylonAcquisition, ContinuousDeliversFreshFramesWithTheirRegion)
 {
     camera_defaults();
     Pylon::Camera_t& cam = *loc->pCamera;
@@ -356,7 +356,7 @@ TEST_F(Acquisition, ContinuousDeliversFreshFramesWithTheirRegion)
     }
 }
 
-TEST_F(Acquisition, SingleFrameModeDeliversOneFrame)
+TEST_F(PylonAcquisition, SingleFrameModeDeliversOneFrame)
 {
     camera_defaults();
     loc->pCamera->AcquisitionMode.FromString("SingleFrame");
@@ -367,7 +367,7 @@ TEST_F(Acquisition, SingleFrameModeDeliversOneFrame)
     EXPECT_FALSE(loc->StreamGrabber->GetWaitObject().Wait(300));
 }
 
-TEST_F(Acquisition, BothSoftwareTriggersFireBeforeTheWait)
+TEST_F(PylonAcquisition, BothSoftwareTriggersFireBeforeTheWait)
 {
     camera_defaults();
     if (loc->acq_trig_on_.get_max() < 1 || loc->frame_trig_on_.get_max() < 1)
@@ -390,7 +390,7 @@ TEST_F(Acquisition, BothSoftwareTriggersFireBeforeTheWait)
     EXPECT_TRUE(take_handover());
 }
 
-TEST_F(Acquisition, UserSoftwareTriggerWaitsForTheClientsRequest)
+TEST_F(PylonAcquisition, UserSoftwareTriggerWaitsForTheClientsRequest)
 {
     camera_defaults();
     if (loc->frame_trig_on_.get_max() < 1)
@@ -428,7 +428,7 @@ TEST_F(Acquisition, UserSoftwareTriggerWaitsForTheClientsRequest)
     loc->trig_enable = 0;
 }
 
-TEST_F(Acquisition, StalledCameraTimesOutAndCancelsTheGrab)
+TEST_F(PylonAcquisition, StalledCameraTimesOutAndCancelsTheGrab)
 {
     camera_defaults();
     ASSERT_EQ(loc->camera_start_acquisition(), 0);
@@ -458,7 +458,7 @@ TEST_F(Acquisition, StalledCameraTimesOutAndCancelsTheGrab)
     EXPECT_EQ(loc->camera_stop_acquisition(), 0);
 }
 
-TEST_F(Acquisition, FailedGrabIsReportedAndItsBufferQueuedAgain)
+TEST_F(PylonAcquisition, FailedGrabIsReportedAndItsBufferQueuedAgain)
 {
     camera_defaults();
     ASSERT_TRUE(Pylon::Emulator::Instance().FailNextGrab(kSerial, 0xE1000014u, "packets lost"));
@@ -476,7 +476,7 @@ TEST_F(Acquisition, FailedGrabIsReportedAndItsBufferQueuedAgain)
     EXPECT_EQ(collect_without_requeue(10), registered_handles());
 }
 
-TEST_F(Acquisition, BusyOutputDropsTheImage)
+TEST_F(PylonAcquisition, BusyOutputDropsTheImage)
 {
     camera_defaults();
     ASSERT_EQ(loc->camera_start_acquisition(), 0);
@@ -494,7 +494,7 @@ TEST_F(Acquisition, BusyOutputDropsTheImage)
     EXPECT_EQ(loc->out_width, -5);
 }
 
-TEST_F(Acquisition, OutputExactlyTheSizeOfTheImageBufferIsAccepted)
+TEST_F(PylonAcquisition, OutputExactlyTheSizeOfTheImageBufferIsAccepted)
 {
     camera_defaults();
     ASSERT_FALSE(loc->camera_create_all_buffers(width, height, 1));
@@ -518,7 +518,7 @@ TEST_F(Acquisition, OutputExactlyTheSizeOfTheImageBufferIsAccepted)
     EXPECT_EQ(collect_without_requeue(10), registered_handles());
 }
 
-TEST_F(Acquisition, RgbOutputFillsTheHeader)
+TEST_F(PylonAcquisition, RgbOutputFillsTheHeader)
 {
     camera_defaults();
     set_now(loc->format_out_, 2);
@@ -558,7 +558,7 @@ TEST_F(Acquisition, RgbOutputFillsTheHeader)
     EXPECT_FLOAT_EQ(head.scale_y, -1.0f);
 }
 
-TEST_F(Acquisition, CalibrationTakesAFullFrameAndRestoresTheRegion)
+TEST_F(PylonAcquisition, CalibrationTakesAFullFrameAndRestoresTheRegion)
 {
     camera_defaults();
     Pylon::Camera_t& cam = *loc->pCamera;
@@ -595,7 +595,7 @@ TEST_F(Acquisition, CalibrationTakesAFullFrameAndRestoresTheRegion)
     EXPECT_EQ(h, 480);
 }
 
-TEST_F(Acquisition, SourceFormatCodesFollowThePixelTable)
+TEST_F(PylonAcquisition, SourceFormatCodesFollowThePixelTable)
 {
     EXPECT_EQ(loc->camera_pylon_format_to_daq_format(Pylon::PixelType_Mono8), 0);
     EXPECT_EQ(loc->camera_pylon_format_to_daq_format(Pylon::PixelType_Mono12packed), 0);
@@ -613,7 +613,7 @@ TEST_F(Acquisition, SourceFormatCodesFollowThePixelTable)
     EXPECT_EQ(loc->camera_pylon_format_to_daq_format(Pylon::PixelType_Undefined), -1);
 }
 
-TEST_F(Acquisition, EffectiveBitsAreTheSmallerOfPropertyAndPixelFormat)
+TEST_F(PylonAcquisition, EffectiveBitsAreTheSmallerOfPropertyAndPixelFormat)
 {
     loc->pCamera->PixelFormat.FromString("Mono12");
     loc->ebits_.set_value(8);
@@ -625,7 +625,7 @@ TEST_F(Acquisition, EffectiveBitsAreTheSmallerOfPropertyAndPixelFormat)
     pthread_mutex_unlock(&loc->clup_mx);
 }
 
-TEST_F(Acquisition, BackgroundSubtractionFollowsItsProperty)
+TEST_F(PylonAcquisition, BackgroundSubtractionFollowsItsProperty)
 {
     loc->camera_bkg_subst_on();  // the process's first call publishes in any case
     set_pending(loc->bkg_sub_, 1);
