@@ -518,6 +518,30 @@ TEST_F(PylonAcquisition, OutputExactlyTheSizeOfTheImageBufferIsAccepted)
     EXPECT_EQ(collect_without_requeue(10), registered_handles());
 }
 
+// What must fit is the converted image, not the camera's payload: a 12-bit frame whose
+// payload is twice the 8-bit image buffer still goes through as Mono8.
+TEST_F(PylonAcquisition, WidePayloadFitsWhenItsOutputFits)
+{
+    camera_defaults();
+    loc->pCamera->PixelFormat.FromString("Mono12");
+    ASSERT_FALSE(loc->camera_create_all_buffers(width, height, 1));
+    ASSERT_GT(loc->pCamera->PayloadSize.GetValue(), static_cast<int64_t>(loc->image_buffer_size));
+    ASSERT_EQ(loc->camera_start_acquisition(), 0);
+    EXPECT_EQ(deliver(), 0);
+    int w = 0, h = 0;
+    EXPECT_TRUE(take_handover(&w, &h));
+    EXPECT_EQ(w, width);
+    EXPECT_EQ(h, height);
+    EXPECT_EQ(loc->ebits_.value(), 8);
+
+    // Mono16 output would not fit into one byte per pixel: refused, nothing written.
+    set_now(loc->format_out_, 1);
+    Stderr err;
+    EXPECT_EQ(deliver(), 1);
+    EXPECT_THAT(err.text(), HasSubstr("IMAGE size is too big:"));
+    EXPECT_FALSE(take_handover());
+}
+
 TEST_F(PylonAcquisition, RgbOutputFillsTheHeader)
 {
     camera_defaults();
