@@ -18,6 +18,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <mirva/d_fct.h>
@@ -63,8 +65,14 @@ public:
     // before handing a location back; the default has nothing to stop.
     virtual void stop_host_threads();
 
-    // Number of registered properties.
+    // Number of registered properties (those this thread can see).
     size_t property_count() const;
+
+    // A property that registers itself from its constructor is seen only by the thread
+    // that constructs it until it is complete: until that thread's next registry call
+    // (add_property, find_property, another registration, ...) or publish_properties().
+    // So no client reaches a half-built property. LocationList::add publishes them all.
+    void publish_properties();
 
 private:
     friend class D_fct;
@@ -77,12 +85,17 @@ private:
     std::optional<std::string> register_at_construction_(D_fct* property);
     bool register_(D_fct* property, int group);  // true when newly registered; caller holds registry_mx_
     void restore_into_(D_fct* property);
+    // Caller holds registry_mx_.
+    void publish_own_() const;                    // this thread's properties become visible to all
+    bool visible_(const D_fct* property) const;   // to this thread
 
     std::string name_;
     std::map<std::string, std::string> stored_values_;  // name -> stored text; read-only after construction
     mutable std::recursive_mutex registry_mx_;          // guards entries_, by_name_ and error_
     std::vector<Entry> entries_;                        // registration order
     std::multimap<std::string, D_fct*> by_name_;        // lookup index over entries_
+    // Properties still under construction, with their constructing thread; guarded by registry_mx_.
+    mutable std::vector<std::pair<const D_fct*, std::thread::id>> hidden_;
     int error_ = 0;
     std::mutex lifecycle_mx_;
 };

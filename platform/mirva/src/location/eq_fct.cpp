@@ -42,10 +42,31 @@ EqFct::~EqFct() {
     std::lock_guard lk(registry_mx_);
     for (auto& e : entries_) e.property->registered_.store(false);
     entries_.clear();
+    hidden_.clear();
     by_name_.clear();
 }
 
+void EqFct::publish_own_() const {
+    if (hidden_.empty()) return;
+    const auto me = std::this_thread::get_id();
+    std::erase_if(hidden_, [&](const auto& h) { return h.second == me; });
+}
+
+bool EqFct::visible_(const D_fct* property) const {
+    for (const auto& h : hidden_) {
+        if (h.first == property) return h.second == std::this_thread::get_id();
+    }
+    return true;
+}
+
+void EqFct::publish_properties() {
+    std::lock_guard lk(registry_mx_);
+    hidden_.clear();
+}
+
 bool EqFct::register_(D_fct* property, int group) {
+    publish_own_();
+    std::erase_if(hidden_, [&](const auto& h) { return h.first == property; });
     for (auto& e : entries_) {
         if (e.property == property) {
             e.group = group;
@@ -63,6 +84,7 @@ std::optional<std::string> EqFct::register_at_construction_(D_fct* property) {
     {
         std::lock_guard lk(registry_mx_);
         register_(property, 0);
+        hidden_.emplace_back(property, std::this_thread::get_id());
     }
     auto it = stored_values_.find(property->name_);
     if (it == stored_values_.end()) return std::nullopt;
@@ -93,6 +115,8 @@ void EqFct::add_property(D_fct* property, int group) {
 void EqFct::rem_property(D_fct* property) {
     if (!property) return;
     std::lock_guard lk(registry_mx_);
+    publish_own_();
+    std::erase_if(hidden_, [&](const auto& h) { return h.first == property; });
     auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.property == property; });
     if (it == entries_.end()) return;
     entries_.erase(it);
@@ -109,10 +133,13 @@ void EqFct::rem_property(D_fct* property) {
 D_fct* EqFct::find_property(const char* text) {
     std::string key = first_word(text);
     std::lock_guard lk(registry_mx_);
+    publish_own_();
     auto range = by_name_.equal_range(key);
-    if (range.first == range.second) return nullptr;
     // Equal keys keep their insertion order: the first registered property of a name wins.
-    return range.first->second;
+    for (auto m = range.first; m != range.second; ++m) {
+        if (visible_(m->second)) return m->second;
+    }
+    return nullptr;
 }
 
 bool EqFct::with_property(const std::string& name, const std::function<void(D_fct&)>& fn) const {
@@ -125,20 +152,26 @@ bool EqFct::with_property(const std::string& name, const std::function<void(D_fc
 
 void EqFct::for_each_property(const std::function<void(D_fct&)>& fn) const {
     std::lock_guard lk(registry_mx_);
-    for (size_t i = 0; i < entries_.size(); ++i) fn(*entries_[i].property);
+    publish_own_();
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (visible_(entries_[i].property)) fn(*entries_[i].property);
+    }
 }
 
 int EqFct::property_group(const D_fct* property) const {
     std::lock_guard lk(registry_mx_);
+    publish_own_();
     for (const auto& e : entries_) {
-        if (e.property == property) return e.group;
+        if (e.property == property) return visible_(property) ? e.group : -1;
     }
     return -1;
 }
 
 size_t EqFct::property_count() const {
     std::lock_guard lk(registry_mx_);
-    return entries_.size();
+    publish_own_();
+    return entries_.size() - static_cast<size_t>(std::count_if(entries_.begin(), entries_.end(),
+                                                               [&](const Entry& e) { return !visible_(e.property); }));
 }
 
 void EqFct::set_error(int code) {

@@ -30,6 +30,7 @@ LocationList& LocationList::instance() {
 
 EqFct* LocationList::add(std::unique_ptr<EqFct> location) {
     if (!location) return nullptr;
+    location->publish_properties();  // complete now: clients may see all its properties
     auto slot = std::make_shared<Slot>();
     slot->location = std::move(location);
     EqFct* raw = slot->location.get();

@@ -120,7 +120,9 @@ TEST(RegistryTest, RegistrationIsIdempotentAndKeepsOrder) {
 TEST(RegistryTest, RemovalWaitsForAClientThatVisitsTheProperty) {
     PlainLocation loc;
     auto* p = new D_cam_param_int("GAIN gain", 0, 10, &loc);
+    loc.add_property(p, 2);
     std::promise<void> inside;
+    std::future<void> inside_f = inside.get_future();
     std::promise<void> leave;
     std::shared_future<void> leave_f = leave.get_future().share();
     std::atomic<bool> removed{false};
@@ -135,7 +137,7 @@ TEST(RegistryTest, RemovalWaitsForAClientThatVisitsTheProperty) {
             EXPECT_FALSE(removed.load());
         });
     });
-    inside.get_future().wait();
+    ASSERT_EQ(inside_f.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     std::thread remover([&] {
         loc.rem_property(p);
         removed.store(true);
@@ -146,6 +148,40 @@ TEST(RegistryTest, RemovalWaitsForAClientThatVisitsTheProperty) {
     remover.join();
     EXPECT_TRUE(removed.load());
     EXPECT_EQ(loc.find_property("GAIN"), nullptr);
+}
+
+TEST(RegistryTest, AHalfBuiltPropertyIsSeenOnlyByItsConstructingThread) {
+    PlainLocation loc;
+    D_int* first = nullptr;
+    D_int* second = nullptr;
+    std::thread maker([&] {
+        first = new D_int("FIRST first", &loc);
+        EXPECT_EQ(loc.find_property("FIRST"), first);  // its own thread sees it at once
+        second = new D_int("SECOND second", &loc);     // a new registration completes the first
+    });
+    maker.join();
+    EXPECT_EQ(loc.find_property("FIRST"), first);
+    EXPECT_EQ(loc.find_property("SECOND"), nullptr);
+    EXPECT_FALSE(loc.with_property("SECOND", [](D_fct&) {}));
+    EXPECT_EQ(loc.property_count(), 1u);
+    int visited = 0;
+    loc.for_each_property([&](D_fct&) { ++visited; });
+    EXPECT_EQ(visited, 1);
+
+    loc.add_property(second, 2);  // registration by the back-end completes it
+    EXPECT_EQ(loc.find_property("SECOND"), second);
+    EXPECT_EQ(loc.property_group(second), 2);
+
+    D_int* third = nullptr;
+    std::thread other([&] { third = new D_int("THIRD third", &loc); });
+    other.join();
+    EXPECT_EQ(loc.find_property("THIRD"), nullptr);
+    loc.publish_properties();
+    EXPECT_EQ(loc.find_property("THIRD"), third);
+    delete first;
+    delete second;
+    delete third;
+    EXPECT_EQ(loc.property_count(), 0u);
 }
 
 TEST(RegistryTest, ErrorCodeIsKept) {
@@ -209,7 +245,7 @@ TEST(LocationListTest, RemovalWaitsUntilThePinIsReleased) {
         EXPECT_EQ(loc->fct_code(), 1);  // still alive
         eq_rel(i);
     });
-    pinned.get_future().wait();
+    ASSERT_EQ(pinned.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
     std::thread remover([&] {
         std::unique_ptr<EqFct> owned = list.remove(loc);
         EXPECT_EQ(owned.get(), loc);
