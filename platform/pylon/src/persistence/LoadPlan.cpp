@@ -155,7 +155,9 @@ std::string DescribeFailure(const std::string& source, const LoadPlan::Failure& 
     std::string text = source + ": line " + std::to_string(r.line) + ": feature '" + r.name + "'";
     if (!r.selector.empty())
         text += " {" + r.selector + "=" + r.entry + "}";
-    return text + " = '" + r.value + "' failed: " + failure.description;
+    // Register values can be kilobytes of hex: the start is enough to recognise the line.
+    const std::string value = r.value.size() > 48 ? r.value.substr(0, 48) + "..." : r.value;
+    return text + " = '" + value + "' failed: " + failure.description;
 }
 
 void RaiseLike(const std::exception_ptr& error, const std::string& description) {

@@ -356,6 +356,27 @@ TEST_F(Persistence, AcceptsCommentsBlankLinesAndWindowsLineEnds) {
     EXPECT_EQ(Get<CStringPtr>("DeviceUserID")->GetValue(), "");
 }
 
+TEST_F(Persistence, RegisterLinesCarryTheBytesInHex) {
+    auto lut = Get<CRegisterPtr>("LUTValueAll");
+    const auto length = static_cast<std::size_t>(lut->GetLength());
+    std::string hex = "0x";
+    for (std::size_t i = 0; i < length; ++i)
+        hex += i == 1 ? "A5" : "00";
+    CFeaturePersistence::LoadFromString("LUTValueAll\t" + hex + "\n", map.get());
+    std::vector<uint8_t> bytes(length);
+    lut->Get(bytes.data(), static_cast<int64_t>(length));
+    EXPECT_EQ(bytes[0], 0x00);
+    EXPECT_EQ(bytes[1], 0xA5);
+    // A block of the wrong length is refused before anything is written.
+    try {
+        CFeaturePersistence::LoadFromString("GainRaw\t5\nLUTValueAll\t0x0102\n", map.get());
+        FAIL() << "no exception";
+    } catch (const GenICam::InvalidArgumentException& e) {
+        EXPECT_THAT(e.GetDescription(), HasSubstr("line 2: feature 'LUTValueAll'"));
+    }
+    EXPECT_EQ(Get<CIntegerPtr>("GainRaw")->GetValue(), 0);
+}
+
 // ---------------------------------------------------------------------------------------
 // Broken files
 
