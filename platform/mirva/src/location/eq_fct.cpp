@@ -104,12 +104,16 @@ void EqFct::restore_into_(D_fct* property) {
 
 void EqFct::add_property(D_fct* property, int group) {
     if (!property) return;
-    bool added;
     {
         std::lock_guard lk(registry_mx_);
-        added = register_(property, group);
+        if (std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.property == property; })) {
+            register_(property, group);  // known: only the group changes
+            return;
+        }
     }
-    if (added) restore_into_(property);
+    restore_into_(property);  // before any client can see it
+    std::lock_guard lk(registry_mx_);
+    register_(property, group);
 }
 
 void EqFct::rem_property(D_fct* property) {
