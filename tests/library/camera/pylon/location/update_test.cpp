@@ -230,4 +230,18 @@ TEST_F(UpdateWithCamera, SavedStartRequestComesBackAfterTwoIdlePasses)
     EXPECT_THAT(err.text(), HasSubstr("UPD: OLD start is back"));
 }
 
+TEST_F(UpdateWithCamera, DestroyingARunningLocationEndsItsThreadAndClosesTheCamera)
+{
+    update(loc);
+    ASSERT_NE(loc->cam_thread.load(), pthread_t{0});
+    loc->camera_stop_host_threads();
+    std::unique_ptr<EqFct> owned = mirva::LocationList::instance().remove(loc);
+    locations_.clear();
+    owned.reset();  // no cancel first: the destructor stops the thread and waits for it
+    EXPECT_EQ(EqFctPylon::booked, (std::vector<int>{0}));
+    const auto cameras = Pylon::Emulator::Instance().List();
+    ASSERT_EQ(cameras.size(), 1u);
+    EXPECT_FALSE(cameras[0].open);
+}
+
 } // namespace
