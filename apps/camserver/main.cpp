@@ -1,6 +1,6 @@
 // mirva-camserver: the camera server. Reads its configuration, plugs in the emulated
-// cameras it names, creates the camera locations and runs them until SIGINT or SIGTERM,
-// then shuts every location down in order.
+// cameras it names, creates the camera locations and serves them over HTTP until
+// SIGINT or SIGTERM, then shuts every location down in order.
 #include <CLI/CLI.hpp>
 
 #include <pthread.h>
@@ -13,45 +13,32 @@
 
 #include <mirva/image_files.h>
 #include <mirva/server.h>
-#include <mirva/server/camera_server.h>
 #include <pylon/PylonIncludes.h>
 #include <pylon/emulator/Emulator.h>
 
+#include "app.h"
 #include "eq_pylon.h"
 
-namespace {
-
-std::unique_ptr<EqFct> create_location(int type_code) {
-    if (type_code == CODE_PYLON)
-        return std::make_unique<EqFctPylon>();
-    return nullptr;
-}
-
-void plug_emulated_cameras(const mirva::server::ServerConfig& cfg) {
-    auto& emulator = Pylon::Emulator::Instance();
-    for (const auto& cam : cfg.cameras) {
-        Pylon::Emulator::CameraConfig c;
-        c.serialNumber = cam.serial;
-        c.model = cam.model;
-        c.userName = cam.user_name;
-        c.ipAddress = cam.ip_address;
-        c.macAddress = cam.mac_address;
-        try {
-            emulator.Plug(c);
-        } catch (const GenICam::GenericException& e) {
-            throw mirva::server::ConfigError(cfg.source + ": camera " + cam.serial + ": " + e.GetDescription());
-        }
-        printftostderr("camserver", "emulated camera %s (%s) plugged in", cam.serial.c_str(), cam.model.c_str());
-    }
-}
-
-} // namespace
+#ifndef MIRVA_WEB_DIR
+#define MIRVA_WEB_DIR "web"
+#endif
 
 int main(int argc, char** argv) {
-    CLI::App app{"MIRVA camera server: camera locations for GigE cameras"};
+    CLI::App cli{"MIRVA camera server: camera locations for GigE cameras, served over HTTP"};
     std::string config_path = "examples/demo.toml";
-    app.add_option("config", config_path, "Configuration file (TOML)")->check(CLI::ExistingFile);
-    CLI11_PARSE(app, argc, argv);
+    mirva::camserver::AppOptions options;
+    options.web_dir = MIRVA_WEB_DIR;
+    std::string address;
+    int port = -1;
+    cli.add_option("config", config_path, "Configuration file (TOML)")->check(CLI::ExistingFile);
+    cli.add_option("--address", address, "HTTP address (overrides [http] address)");
+    cli.add_option("--port", port, "HTTP port, 0 for any free port (overrides [http] port)")->check(CLI::Range(0, 65535));
+    cli.add_option("--web", options.web_dir, "Directory of the web viewer's files")->capture_default_str();
+    CLI11_PARSE(cli, argc, argv);
+    if (!address.empty())
+        options.address = address;
+    if (port >= 0)
+        options.port = port;
 
     // SIGINT and SIGTERM go to the signal thread only; every thread started later inherits the mask.
     sigset_t stop_signals;
@@ -68,21 +55,26 @@ int main(int argc, char** argv) {
         std::error_code ec;
         std::filesystem::create_directories(cfg.image_directory, ec);
         mirva::set_image_directory(cfg.image_directory.string());
-        plug_emulated_cameras(cfg);
 
-        mirva::server::CameraServer server(std::move(cfg), create_location);
+        // The HTTP port is bound before any camera is touched: a taken port ends the start at once.
+        mirva::camserver::CamServerApp app(cfg, options);
+        mirva::camserver::plug_emulated_cameras(cfg);
         std::thread signal_thread([&] {
             int sig = 0;
             sigwait(&stop_signals, &sig);
             printftostderr("camserver", "signal %d: shutting down", sig);
-            server.stop();
+            app.stop();
         });
-        server.start();
-        server.run();
-        server.shutdown();
+        app.run([](const std::string& url) {
+            printftostderr("camserver", "viewer: %s", url.c_str());
+            std::printf("viewer: %s\n", url.c_str());
+            std::fflush(stdout);
+        });
         pthread_kill(signal_thread.native_handle(), SIGTERM);  // ends its wait when no signal came
         signal_thread.join();
-        Pylon::Emulator::Instance().Reset();
+    } catch (const mirva::camserver::StartError& e) {
+        std::fprintf(stderr, "mirva-camserver: %s\n", e.what());
+        return 1;
     } catch (const mirva::server::ConfigError& e) {
         std::fprintf(stderr, "mirva-camserver: %s\n", e.what());
         return 2;
@@ -90,5 +82,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "mirva-camserver: %s\n", e.what());
         return 1;
     }
+    Pylon::Emulator::Instance().Reset();
     return 0;
 }

@@ -1,0 +1,100 @@
+// GET /api/locations, GET /api/locations/{loc}/properties[?names=A,B],
+// GET and PUT /api/locations/{loc}/properties/{name}.
+#include <sstream>
+
+#include <mirva/eq_fct.h>
+
+#include "json_properties.h"
+#include "routes.h"
+
+namespace mirva::camserver {
+
+using nlohmann::json;
+
+namespace {
+
+json location_summary(EqFct& loc) {
+    json o{{"name", loc.name()}, {"type", loc.fct_code()}};
+    auto put = [&](const char* key, const char* property) {
+        json v = nullptr;
+        loc.with_property(property, [&](D_fct& p) { v = value_json(p.snapshot().value); });
+        o[key] = std::move(v);
+    };
+    put("online", "ONLINE");
+    put("camera_status", "CAMERA.STATUS");
+    put("error_code", "ERROR.CODE");
+    put("error_text", "ERROR.TEXT");
+    put("frame_rate", "FRAME.RATE");
+    put("frame_counter", "FRAME.COUNTER");
+    return o;
+}
+
+std::set<std::string> split_names(const std::string& text) {
+    std::set<std::string> names;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ','))
+        if (!item.empty())
+            names.insert(item);
+    return names;
+}
+
+} // namespace
+
+void install_location_routes(httplib::Server& http, HttpApi& api) {
+    http.Get("/api/locations", [&api](const httplib::Request&, httplib::Response& res) {
+        json list = json::array();
+        for (EqFct* loc : api.camera_server().locations())
+            list.push_back(location_summary(*loc));
+        reply_json(res, json{{"locations", std::move(list)}});
+    });
+
+    http.Get(R"(/api/locations/([^/]+)/properties)", [&api](const httplib::Request& req, httplib::Response& res) {
+        EqFct* loc = find_location_or_404(api.camera_server(), req.matches[1], res);
+        if (!loc)
+            return;
+        if (req.has_param("names")) {
+            const auto names = split_names(req.get_param_value("names"));
+            reply_json(res, location_properties_json(*loc, &names));
+        } else {
+            reply_json(res, location_properties_json(*loc, nullptr));
+        }
+    });
+
+    http.Get(R"(/api/locations/([^/]+)/properties/([^/]+))", [&api](const httplib::Request& req, httplib::Response& res) {
+        EqFct* loc = find_location_or_404(api.camera_server(), req.matches[1], res);
+        if (!loc)
+            return;
+        const std::string name = req.matches[2];
+        auto o = property_json(*loc, name);
+        if (!o)
+            return reply_error(res, 404, std::string("unknown property ") + name + " of location " + loc->name());
+        reply_json(res, *o);
+    });
+
+    http.Put(R"(/api/locations/([^/]+)/properties/([^/]+))", [&api](const httplib::Request& req, httplib::Response& res) {
+        EqFct* loc = find_location_or_404(api.camera_server(), req.matches[1], res);
+        if (!loc)
+            return;
+        const std::string name = req.matches[2];
+        std::string error;
+        auto value = client_value_from_body(req.body, &error);
+        if (!value)
+            return reply_error(res, 400, name + ": " + error);
+        std::optional<WriteResult> result;
+        loc->with_property(name, [&](D_fct& p) { result = p.client_write(*value); });
+        if (!result)
+            return reply_error(res, 404, std::string("unknown property ") + name + " of location " + loc->name());
+        switch (result->code) {
+        case WriteResult::ok: break;
+        case WriteResult::bad_value: return reply_error(res, 400, result->message);
+        case WriteResult::read_only: return reply_error(res, 403, result->message);
+        }
+        auto o = property_json(*loc, name);
+        if (!o)  // removed by the camera thread right after the write
+            return reply_error(res, 404, std::string("property ") + name + " of location " + loc->name() + " is gone");
+        reply_json(res, *o);
+    });
+}
+
+} // namespace mirva::camserver
