@@ -244,4 +244,32 @@ TEST_F(UpdateWithCamera, DestroyingARunningLocationEndsItsThreadAndClosesTheCame
     EXPECT_FALSE(cameras[0].open);
 }
 
+class CameraGroup : public LocationFixture {};
+
+TEST_F(CameraGroup, StartingOneLocationSwitchesOffTheOthersOfItsGroup)
+{
+    plug("1001");
+    plug("1002");
+    plug("1003");
+    EqFctPylon* a = add_location("GA", {{"SERIAL", "0"}, {"GROUP", "5"}});
+    EqFctPylon* b = add_location("GB", {{"SERIAL", "0"}, {"GROUP", "5"}});
+    EqFctPylon* alone = add_location("G0", {{"SERIAL", "0"}, {"GROUP", "0"}});
+    a->find_cameras_of_type(1);
+    for (EqFctPylon* loc : {a, b, alone}) {
+        start(loc);
+        ASSERT_TRUE(loc->setup_done) << loc->name();
+    }
+    alone->start_.set_value(1);  // group 0 takes part in no exclusion
+    a->start_.set_value(1);
+    update(a);
+    ASSERT_TRUE(eventually([&] { return a->frame_counter_.value() > 0; }));
+
+    b->start_.set_value(1);
+    update(b);
+    EXPECT_TRUE(eventually([&] { return a->start_.value() == 0; }));
+    EXPECT_TRUE(eventually([&] { return b->frame_counter_.value() > 0; }));
+    EXPECT_EQ(b->start_.value(), 1);
+    EXPECT_EQ(alone->start_.value(), 1);
+}
+
 } // namespace
