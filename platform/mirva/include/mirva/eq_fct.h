@@ -90,7 +90,11 @@ private:
     bool visible_(const D_fct* property) const;   // to this thread
 
     std::string name_;
-    std::map<std::string, std::string> stored_values_;  // name -> stored text; read-only after construction
+    // name -> stored text: the values restored at registration. A property that is removed
+    // leaves its last value here, so that it comes back with it when it is registered again
+    // (camera features are removed when a camera goes away and created again when it returns).
+    std::map<std::string, std::string> stored_values_;  // guarded by stored_mx_
+    mutable std::mutex stored_mx_;
     mutable std::recursive_mutex registry_mx_;          // guards entries_, by_name_ and error_
     std::vector<Entry> entries_;                        // registration order
     std::multimap<std::string, D_fct*> by_name_;        // lookup index over entries_

@@ -86,20 +86,26 @@ std::optional<std::string> EqFct::register_at_construction_(D_fct* property) {
         register_(property, 0);
         hidden_.emplace_back(property, std::this_thread::get_id());
     }
+    std::lock_guard lk(stored_mx_);
     auto it = stored_values_.find(property->name_);
     if (it == stored_values_.end()) return std::nullopt;
     return it->second;
 }
 
 void EqFct::restore_into_(D_fct* property) {
-    auto it = stored_values_.find(property->name());
-    if (it == stored_values_.end()) return;
-    if (property->restore_text(it->second)) {
+    std::string text;
+    {
+        std::lock_guard lk(stored_mx_);
+        auto it = stored_values_.find(property->name());
+        if (it == stored_values_.end()) return;
+        text = it->second;
+    }
+    if (property->restore_text(text)) {
         property->restored_.store(true);
         return;
     }
     printftostderr(name(), "location %s: stored value \"%s\" of property %s does not parse; the default stays",
-                   name(), it->second.c_str(), property->name().c_str());
+                   name(), text.c_str(), property->name().c_str());
 }
 
 void EqFct::add_property(D_fct* property, int group) {
@@ -124,6 +130,11 @@ void EqFct::rem_property(D_fct* property) {
     auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.property == property; });
     if (it == entries_.end()) return;
     entries_.erase(it);
+    // Remember the value for a later registration of a property of the same name.
+    if (auto text = property->stored_text()) {
+        std::lock_guard slk(stored_mx_);
+        stored_values_[property->name_] = *text;
+    }
     auto range = by_name_.equal_range(property->name_);
     for (auto m = range.first; m != range.second; ++m) {
         if (m->second == property) {

@@ -83,6 +83,21 @@ TEST(LocationCreationTest, ScopesNestAndEndWithTheirBlock) {
     EXPECT_EQ(mirva::LocationCreation::current(), nullptr);
 }
 
+TEST(LocationCreationTest, ARemovedPropertyComesBackWithItsLastValue) {
+    // Camera features are removed when the camera goes away and created again when it
+    // returns: the client's setting must survive that.
+    mirva::LocationCreation scope("CAM1", {{"EXPOSURE", "100"}});
+    PlainLocation loc;
+    auto* first = new D_cam_param_int("EXPOSURE exposure", 0, 100000, &loc);
+    EXPECT_EQ(first->value(), 100);
+    first->mirva::D_value<int>::set_value(5000);
+    loc.rem_property(first);
+    delete first;
+    D_cam_param_int again("EXPOSURE exposure", 0, 100000, &loc);
+    EXPECT_EQ(again.value(), 5000);
+    EXPECT_TRUE(again.get_valid());
+}
+
 TEST(RegistryTest, FindPropertyUsesTheFirstWordOnly) {
     PlainLocation loc;
     D_int a("WIDTH width", &loc);
