@@ -171,7 +171,11 @@ protected:
 
 private:
     Pylon::Camera_t* camera_ = nullptr;
+
+protected:
     std::string serial_;
+
+private:
     static inline int counter_ = 0;
     static inline fs::path dir_;
     static inline fs::path old_cwd_;
@@ -358,6 +362,21 @@ TEST_F(FeatureTree, LimitPassFollowsLimitsThatDependOnOtherFeatures)
     loc->camera_update_limits();
     EXPECT_EQ(width->d_fct.ival->get_max(), max);
     loc->exeption = false;
+}
+
+TEST_F(FeatureTree, WriteToARemovedCameraEndsThePass)
+{
+    Build();
+    loc->camera_update_features(1);
+    ASSERT_TRUE(Pylon::Emulator::Instance().Unplug(serial_));
+    Write(Feature("GainRaw")->d_fct.ival, int64_t{Feature("GainRaw")->d_fct.ival->value() + 1});
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(loc->camera_update_features(1), -2);
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                HasSubstr("CAM1: GainRaw [" + std::to_string(Index("GainRaw")) +
+                          "] !!!!!! updateing limit after catching exception _."));
+    EXPECT_TRUE(loc->exeption);
+    EXPECT_EQ(loc->g_sts_.online(), 0);
 }
 
 TEST_F(FeatureTree, LookupIsByExactNodeName)
