@@ -83,7 +83,7 @@ bcam_base::bcam_base()
       err_code_("ERROR.CODE error code", this, mirva::not_persisted),
       err_text_("ERROR.TEXT error text", this, mirva::not_persisted),
       cam_status_("CAMERA.STATUS camera status", this, mirva::not_persisted),
-      serial_("SERIAL serial number of the camera (negative: the first free camera)", this),
+      serial_("SERIAL serial number of the camera to book (0: none wanted; negative is refused)", this),
       width_("WIDTH image width", this),
       height_("HEIGHT image height", this),
       ebits_("EBITS effective bits per pixel", this, mirva::not_persisted),
@@ -119,7 +119,7 @@ bcam_base::bcam_base()
       scale_y_enable_("SCALE.Y.ENABLE vertical scale in use", this),
       interface_("INTERFACE address of the camera network interface", this),
       tcp_port_("TCP.PORT port of the raw frame stream on 127.0.0.1 (0: off)", this) {
-    default_int(serial_, -1);
+    default_int(serial_, 0);
     default_int(ebits_, 8);
     default_int(bpp_, 8);
     default_param(bin_x_, 1);

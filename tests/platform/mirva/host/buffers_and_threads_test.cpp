@@ -104,7 +104,7 @@ TEST(CameraBaseTest, PropertiesHaveTheirNames) {
     }
     EXPECT_STREQ(cam.find_property("ONLINE")->class_name(), "D_gen_sts");
     EXPECT_STREQ(cam.find_property("BINNING.X")->class_name(), "D_cam_param_int");
-    EXPECT_EQ(cam.serial_.value(), -1);
+    EXPECT_EQ(cam.serial_.value(), 0);
     EXPECT_EQ(cam.bin_x_.value(), 1);
 }
 
