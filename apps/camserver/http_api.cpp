@@ -70,6 +70,11 @@ HttpApi::HttpApi(server::CameraServer& server, HttpOptions options)
     if (options_.http.port < 0 || options_.http.port > 65535)
         throw StartError("HTTP port " + std::to_string(options_.http.port) + " is outside 0..65535");
 
+    // SO_REUSEADDR only: httplib's default SO_REUSEPORT would let a second server share a taken port.
+    http_->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+    });
     http_->set_payload_max_length(64 * 1024);
     http_->set_keep_alive_timeout(1);  // idle connections do not hold up a stop
     http_->set_read_timeout(5, 0);

@@ -81,12 +81,12 @@ void install_image_routes(httplib::Server& http, HttpApi& api) {
         bcam_base* cam = camera_or_404(api, req.matches[1], res);
         if (!cam)
             return;
-        auto image = cam->latest_image();
-        if (!image || image->width <= 0 || image->height <= 0)
-            return reply_error(res, 404, std::string("location ") + cam->name() + " has delivered no image yet");
         const std::string format = req.has_param("format") ? req.get_param_value("format") : "png";
         if (format != "png" && format != "raw")
             return reply_error(res, 400, "format " + format + " refused: png or raw");
+        auto image = cam->latest_image();
+        if (!image || image->width <= 0 || image->height <= 0)
+            return reply_error(res, 404, std::string("location ") + cam->name() + " has delivered no image yet");
         set_image_headers(res, *image);
         if (format == "raw") {
             res.set_header("X-Image-Header", header_json(*image).dump());

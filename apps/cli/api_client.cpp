@@ -39,8 +39,18 @@ ApiClient::~ApiClient() = default;
 
 namespace {
 
+std::string reason(httplib::Error e) {
+    switch (e) {
+    case httplib::Error::Connection: return "no server answers there (connection failed)";
+    case httplib::Error::ConnectionTimeout: return "the connection timed out";
+    case httplib::Error::Read: return "the connection broke while reading the answer";
+    case httplib::Error::Write: return "the connection broke while sending the request";
+    default: return httplib::to_string(e);
+    }
+}
+
 [[noreturn]] void unreachable(const std::string& url, httplib::Error e) {
-    throw CliError("cannot reach the camera server at " + url + ": " + httplib::to_string(e));
+    throw CliError("cannot reach the camera server at " + url + ": " + reason(e));
 }
 
 json answer(const httplib::Result& r, const std::string& url, const std::string& what) {

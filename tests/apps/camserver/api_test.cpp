@@ -1,0 +1,337 @@
+// The camera server's HTTP API against a server with two emulated cameras on loopback.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "test_server.h"
+
+namespace {
+
+using mirva::test::eventually;
+using mirva::test::TestServer;
+using nlohmann::json;
+using ::testing::HasSubstr;
+
+json body_of(const httplib::Result& r) { return r ? json::parse(r->body, nullptr, false) : json(); }
+
+// The error message of a JSON error answer ("" when the answer is not one).
+std::string error_of(const httplib::Result& r) {
+    auto b = body_of(r);
+    return b.is_object() && b.contains("error") && b["error"].is_string() ? b["error"].get<std::string>() : "";
+}
+
+httplib::Result put_value(const TestServer& s, const std::string& loc, const std::string& name, const std::string& body) {
+    return s.client().Put(("/api/locations/" + loc + "/properties/" + name).c_str(), body, "application/json");
+}
+
+TEST(HttpApi, LocationsListBothCamerasWithTheirState) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto doc = s.get_json("/api/locations");
+    ASSERT_TRUE(doc.is_object());
+    ASSERT_EQ(doc["locations"].size(), 2u);
+    EXPECT_EQ(doc["locations"][0]["name"], "CAM1");
+    EXPECT_EQ(doc["locations"][1]["name"], "CAM2");
+    for (const auto& l : doc["locations"]) {
+        EXPECT_EQ(l["type"], 812);
+        EXPECT_EQ(l["online"], 1);
+        for (const char* key : {"camera_status", "error_code", "error_text", "frame_rate", "frame_counter"})
+            EXPECT_TRUE(l.contains(key)) << key;
+        EXPECT_TRUE(l["frame_rate"].is_number());
+    }
+}
+
+TEST(HttpApi, PropertiesFoldFeatureGroupsAndFilterByName) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto doc = s.get_json("/api/locations/CAM1/properties");
+    ASSERT_TRUE(doc.is_object());
+    EXPECT_EQ(doc["location"], "CAM1");
+    std::set<std::string> props, features;
+    for (const auto& p : doc["properties"]) {
+        props.insert(p["name"].get<std::string>());
+        EXPECT_NE(p["group"], 2) << p["name"];
+        if (p["name"] == "IMGRATE") {
+            EXPECT_TRUE(p["value"].is_array());
+        }
+        if (p["name"] == "ONLINE") {
+            EXPECT_EQ(p["class"], "D_gen_sts");
+            EXPECT_EQ(p["writable"], true);
+        }
+    }
+    for (const auto& f : doc["features"])
+        features.insert(f["name"].get<std::string>());
+    EXPECT_TRUE(props.count("ONLINE") && props.count("FRAME.RATE") && props.count("UPDSETS"));
+    ASSERT_TRUE(features.count("EXPOSURETIMERAW"));
+    for (const auto& n : features)  // every sub-property went into its feature
+        for (const char* suffix : {".TYPE", ".ACCESS", ".EGU", ".INC", ".DESC", ".CATEG", ".SL", ".NUM"})
+            EXPECT_FALSE(n.size() > std::string(suffix).size() && n.ends_with(suffix)) << n;
+
+    auto filtered = s.get_json("/api/locations/CAM1/properties?names=ONLINE,EXPOSURETIMERAW,PIXELFORMAT");
+    ASSERT_EQ(filtered["properties"].size(), 1u);
+    EXPECT_EQ(filtered["properties"][0]["name"], "ONLINE");
+    ASSERT_EQ(filtered["features"].size(), 2u);
+    json exposure, pixel_format;
+    for (const auto& f : filtered["features"])
+        (f["name"] == "EXPOSURETIMERAW" ? exposure : pixel_format) = f;
+    EXPECT_EQ(exposure["type"], 1);
+    EXPECT_EQ(exposure["access"], 1);
+    EXPECT_EQ(exposure["egu_min"], 35);
+    EXPECT_EQ(exposure["inc"], 35);
+    EXPECT_EQ(exposure["categ"], "Acquisition Controls");
+    EXPECT_TRUE(exposure["desc"].is_string());
+    EXPECT_TRUE(exposure.contains("unit"));
+    EXPECT_EQ(pixel_format["type"], 3);  // enumeration: selection number and list
+    EXPECT_TRUE(pixel_format["num"].is_number());
+    EXPECT_THAT(pixel_format["sl"].get<std::string>(), HasSubstr("Mono8"));
+
+    // One property: a feature's main property carries the folded fields, a sub-property is plain.
+    auto one = s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW");
+    EXPECT_EQ(one["type"], 1);
+    EXPECT_EQ(one["group"], 2);
+    auto sub = s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW.TYPE");
+    EXPECT_EQ(sub["value"], 1);
+    EXPECT_FALSE(sub.contains("categ"));
+}
+
+TEST(HttpApi, ErrorAnswersAreJsonWithTheRightStatus) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto c = s.client();
+    auto r = c.Get("/api/locations/NOPE/properties");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 404);
+    EXPECT_THAT(error_of(r), HasSubstr("NOPE"));
+    r = c.Get("/api/locations/CAM1/properties/NO.SUCH.NAME");
+    EXPECT_EQ(r->status, 404);
+    EXPECT_THAT(error_of(r), HasSubstr("NO.SUCH.NAME"));
+    r = put_value(s, "CAM1", "NO.SUCH.NAME", R"({"value": 1})");
+    EXPECT_EQ(r->status, 404);
+    r = put_value(s, "NOPE", "START", R"({"value": 1})");
+    EXPECT_EQ(r->status, 404);
+    r = c.Get("/api/nothing/here");
+    EXPECT_EQ(r->status, 404);
+    EXPECT_THAT(error_of(r), HasSubstr("/api/nothing/here"));
+    r = c.Get("/api/locations/NOPE/image");
+    EXPECT_EQ(r->status, 404);
+
+    struct Bad {
+        const char* name;
+        std::string body;
+        const char* reason;
+    };
+    const std::string long_text(3000, 'x');
+    for (const Bad& b : {Bad{"START", "{\"value\": ", "JSON"},
+                         Bad{"START", "[1]", "{\"value\""},
+                         Bad{"START", R"({"other": 1})", "{\"value\""},
+                         Bad{"START", R"({"value": [1, 2]})", "[1,2]"},
+                         Bad{"START", R"({"value": {"a": 1}})", "a number, a text or a boolean"},
+                         Bad{"START", R"({"value": "abc"})", "\"abc\""},
+                         Bad{"START", R"({"value": "NaN"})", "NaN"},
+                         Bad{"START", R"({"value": 1e300})", "32-bit"},
+                         Bad{"START", R"({"value": 18446744073709551615})", "32-bit"},
+                         Bad{"START", R"({"value": 1.5})", "integral"},
+                         Bad{"ONLINE", R"({"value": 7})", "only 0"},
+                         Bad{"INTERFACE", "{\"value\": \"" + long_text + "\"}", "longer than"},
+                         Bad{"INTERFACE", R"({"value": 12})", "a text is needed"}}) {
+        r = put_value(s, "CAM1", b.name, b.body);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 400) << b.body.substr(0, 60);
+        EXPECT_THAT(error_of(r), HasSubstr(b.reason)) << b.body.substr(0, 60);
+    }
+
+    r = put_value(s, "CAM1", "IMGRATE", R"({"value": 1})");
+    EXPECT_EQ(r->status, 403);
+    EXPECT_THAT(error_of(r), HasSubstr("read-only"));
+    r = put_value(s, "CAM1", "EXPOSURETIMERAW.TYPE", R"({"value": 2})");
+    EXPECT_EQ(r->status, 403);
+
+    r = put_value(s, "CAM1", "START", "{\"value\": \"" + std::string(70 * 1024, 'y') + "\"}");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 413);
+    EXPECT_THAT(error_of(r), HasSubstr("too large"));
+
+    r = c.Get("/api/locations/CAM1/stream?max_fps=fast");
+    EXPECT_EQ(r->status, 400);
+    r = c.Get("/api/locations/CAM1/image?format=jpeg");
+    EXPECT_EQ(r->status, 400);
+    EXPECT_TRUE(s.online("CAM1"));  // none of it disturbed the location
+}
+
+TEST(HttpApi, TokenGuardsEveryWrite) {
+    TestServer s("s3cret");
+    auto c = s.client();
+    auto r = c.Get("/api/locations");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    r = put_value(s, "CAM1", "DEBUG", R"({"value": 0})");
+    EXPECT_EQ(r->status, 401);
+    EXPECT_THAT(error_of(r), HasSubstr("Authorization"));
+    r = c.Post("/api/emulator/cameras/21000901/stall", "", "application/json");
+    EXPECT_EQ(r->status, 401);
+    c.set_bearer_token_auth("wrong!");
+    r = c.Put("/api/locations/CAM1/properties/DEBUG", R"({"value": 0})", "application/json");
+    EXPECT_EQ(r->status, 401);
+    c.set_bearer_token_auth("s3cret");
+    r = c.Put("/api/locations/CAM1/properties/DEBUG", R"({"value": 0})", "application/json");
+    EXPECT_EQ(r->status, 200);
+}
+
+TEST(HttpApi, ExposureWriteIsPendingUntilTheCameraTakesIt) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto r = put_value(s, "CAM1", "EXPOSURETIMERAW", R"({"value": 7000})");
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << r->body;
+    auto p = body_of(r);
+    EXPECT_EQ(p["name"], "EXPOSURETIMERAW");
+    EXPECT_TRUE((p["changed"] == true && p["pending"] == 7000) || p["value"] == 7000) << p.dump();
+    EXPECT_TRUE(eventually([&] {
+        auto q = s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW");
+        return q.is_object() && q["value"] == 7000 && q["changed"] == false;
+    })) << s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW").dump();
+}
+
+// PNG header fields: width, height, bit depth, colour type.
+struct PngHeader {
+    uint32_t width = 0, height = 0;
+    int bit_depth = 0, color_type = -1;
+};
+PngHeader png_header(const std::string& png) {
+    PngHeader h;
+    static const unsigned char sig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (png.size() < 33 || png.compare(0, 8, reinterpret_cast<const char*>(sig), 8) != 0 || png.compare(12, 4, "IHDR") != 0)
+        return h;
+    auto be32 = [&](size_t at) {
+        return (uint32_t(uint8_t(png[at])) << 24) | (uint32_t(uint8_t(png[at + 1])) << 16) |
+               (uint32_t(uint8_t(png[at + 2])) << 8) | uint32_t(uint8_t(png[at + 3]));
+    };
+    h.width = be32(16);
+    h.height = be32(20);
+    h.bit_depth = uint8_t(png[24]);
+    h.color_type = uint8_t(png[25]);
+    return h;
+}
+
+TEST(HttpApi, ImagesArePngOrRawOnceTheCameraDelivers) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto c = s.client();
+    auto r = c.Get("/api/locations/CAM1/image");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 404);
+    EXPECT_THAT(error_of(r), HasSubstr("no image"));
+
+    for (const char* loc : {"CAM1", "CAM2"})
+        ASSERT_EQ(put_value(s, loc, "START", R"({"value": 1})")->status, 200);
+    ASSERT_TRUE(eventually([&] {
+        return c.Get("/api/locations/CAM1/image")->status == 200 && c.Get("/api/locations/CAM2/image")->status == 200;
+    }, std::chrono::seconds(20)));
+
+    r = c.Get("/api/locations/CAM1/image");
+    EXPECT_EQ(r->get_header_value("Content-Type"), "image/png");
+    auto h = png_header(r->body);
+    EXPECT_EQ(h.width, 1280u);
+    EXPECT_EQ(h.height, 1024u);
+    EXPECT_EQ(h.bit_depth, 8);
+    EXPECT_EQ(h.color_type, 0);  // grey
+    EXPECT_EQ(r->get_header_value("X-Width"), "1280");
+    EXPECT_EQ(r->get_header_value("X-Height"), "1024");
+    EXPECT_EQ(r->get_header_value("X-Bytes-Per-Pixel"), "1");
+    EXPECT_EQ(r->get_header_value("X-Region"), "0,0,1280,1024");
+    EXPECT_EQ(r->get_header_value("X-Binning"), "1,1");
+    EXPECT_FALSE(r->get_header_value("X-Frame").empty());
+    EXPECT_THAT(r->get_header_value("X-Timestamp"), ::testing::MatchesRegex("[0-9]+\\.[0-9]{6}"));
+
+    r = c.Get("/api/locations/CAM2/image");
+    h = png_header(r->body);
+    EXPECT_EQ(h.width, 1920u);
+    EXPECT_EQ(h.height, 1200u);
+    EXPECT_EQ(h.color_type, 2);  // RGB
+
+    r = c.Get("/api/locations/CAM1/image?format=raw");
+    ASSERT_EQ(r->status, 200);
+    EXPECT_EQ(r->get_header_value("Content-Type"), "application/octet-stream");
+    auto header = json::parse(r->get_header_value("X-Image-Header"), nullptr, false);
+    ASSERT_TRUE(header.is_object());
+    EXPECT_EQ(header["img_prm"]["w"], 1280);
+    EXPECT_EQ(header["img_ext_prm"]["height"], 1024);
+    EXPECT_EQ(header["img_ext_prm"]["length"], 1280 * 1024);
+    EXPECT_EQ(r->body.size(), 1280u * 1024u);
+}
+
+TEST(HttpApi, StreamSendsOnePngPartPerNewImage) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    ASSERT_EQ(put_value(s, "CAM1", "START", R"({"value": 1})")->status, 200);
+    auto c = s.client();
+    std::string content_type, data;
+    int parts = 0;
+    auto r = c.Get(
+        "/api/locations/CAM1/stream?max_fps=20",
+        [&](const httplib::Response& res) {
+            content_type = res.get_header_value("Content-Type");
+            return res.status == 200;
+        },
+        [&](const char* bytes, size_t n) {
+            data.append(bytes, n);
+            parts = 0;
+            for (size_t at = data.find("--frame\r\n"); at != std::string::npos; at = data.find("--frame\r\n", at + 1))
+                ++parts;
+            return parts < 3;  // two complete parts once the third starts
+        });
+    EXPECT_EQ(content_type, "multipart/x-mixed-replace; boundary=frame");
+    ASSERT_GE(parts, 3);
+    const size_t head_end = data.find("\r\n\r\n");
+    ASSERT_NE(head_end, std::string::npos);
+    const std::string head = data.substr(0, head_end);
+    EXPECT_THAT(head, HasSubstr("Content-Type: image/png"));
+    EXPECT_THAT(head, HasSubstr("X-Frame: "));
+    const auto len_at = head.find("Content-Length: ");
+    ASSERT_NE(len_at, std::string::npos);
+    const size_t length = std::stoul(head.substr(len_at + 16));
+    const std::string png = data.substr(head_end + 4, length);
+    EXPECT_EQ(png_header(png).width, 1280u);
+    EXPECT_EQ(data.compare(head_end + 4 + length, 9, "\r\n--frame"), 0);
+}
+
+TEST(HttpApi, EmulatorUnplugTakesTheLocationOffLineAndPlugBringsItBack) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto c = s.client();
+    auto cams = s.get_json("/api/emulator/cameras");
+    ASSERT_EQ(cams["cameras"].size(), 2u);
+    EXPECT_EQ(cams["cameras"][0]["serial"], "21000901");
+    EXPECT_EQ(cams["cameras"][0]["plugged"], true);
+    EXPECT_EQ(cams["cameras"][0]["model_name"].is_string(), true);
+
+    EXPECT_EQ(c.Post("/api/emulator/cameras/999/unplug", "", "application/json")->status, 404);
+    EXPECT_EQ(c.Post("/api/emulator/cameras/21000901/line/9/pulse", "", "application/json")->status, 400);
+    EXPECT_EQ(c.Post("/api/emulator/cameras/21000901/line/1/pulse", "", "application/json")->status, 200);
+    EXPECT_EQ(c.Post("/api/emulator/cameras/21000902/stall", R"({"stalled": "yes"})", "application/json")->status, 400);
+    EXPECT_EQ(c.Post("/api/emulator/cameras/21000902/stall", R"({"stalled": false})", "application/json")->status, 200);
+    EXPECT_EQ(c.Post("/api/emulator/cameras/21000902/fail-next-grab", R"({"code": -1})", "application/json")->status, 400);
+
+    auto r = c.Post("/api/emulator/cameras/21000901/unplug", "", "application/json");
+    ASSERT_EQ(r->status, 200);
+    EXPECT_EQ(body_of(r)["ok"], true);
+    EXPECT_TRUE(eventually([&] { return !s.online("CAM1"); }));
+    EXPECT_EQ(s.get_json("/api/emulator/cameras")["cameras"][1]["plugged"], false);  // unplugged ones last
+    EXPECT_EQ(c.Post("/api/emulator/cameras/21000901/line/1/pulse", "", "application/json")->status, 409);
+    EXPECT_TRUE(s.online("CAM2"));
+
+    ASSERT_EQ(c.Post("/api/emulator/cameras/21000901/plug", "", "application/json")->status, 200);
+    EXPECT_TRUE(eventually([&] { return s.online("CAM1"); }, std::chrono::seconds(20)));
+}
+
+TEST(HttpApi, ViewerFilesAreServedAtTheRoot) {
+    TestServer s;
+    auto r = s.client().Get("/");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_THAT(r->get_header_value("Content-Type"), HasSubstr("text/html"));
+    EXPECT_THAT(r->body, HasSubstr("<title>viewer</title>"));
+}
+
+} // namespace

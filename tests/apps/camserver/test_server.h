@@ -1,0 +1,127 @@
+// A camera server with the two emulated cameras of two_cameras.toml, run in-process on
+// 127.0.0.1 with an ephemeral HTTP port, and the polling helpers of the API tests.
+#pragma once
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <mirva/image_files.h>
+#include <mirva/server/config.h>
+#include <pylon/PylonIncludes.h>
+#include <pylon/emulator/Emulator.h>
+
+#include "app.h"
+#include "eq_pylon.h"
+
+namespace mirva::test {
+
+// Polls pred every 20 ms until it holds or the timeout passes.
+inline bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+class TestServer {
+public:
+    explicit TestServer(const std::string& token = "") {
+        char dir_template[] = "/tmp/mirva_api_test_XXXXXX";
+        if (!mkdtemp(dir_template))
+            throw std::runtime_error("mkdtemp failed");
+        dir_ = dir_template;
+        std::filesystem::create_directories(dir_ / "web");
+        std::ofstream(dir_ / "web" / "index.html") << "<!doctype html><title>viewer</title>";
+
+        auto cfg = server::load_config(MIRVA_SOURCE_DIR "/tests/apps/camserver/two_cameras.toml", {CODE_PYLON});
+        cfg.state_file = dir_ / "camserver.state";
+        cfg.image_directory = dir_;
+        cfg.http.token = token;
+        mirva::set_image_directory(dir_.string());
+        camserver::plug_emulated_cameras(cfg);
+        camserver::AppOptions options;
+        options.port = 0;
+        options.web_dir = (dir_ / "web").string();
+        app_ = std::make_unique<camserver::CamServerApp>(std::move(cfg), options);
+        std::promise<std::string> listening;
+        auto url = listening.get_future();
+        thread_ = std::thread([this, &listening] {
+            app_->run([&listening](const std::string& u) { listening.set_value(u); });
+        });
+        url_ = url.get();
+        url_.pop_back();  // no trailing slash
+        port_ = app_->port();
+    }
+
+    ~TestServer() {
+        app_->stop();
+        thread_.join();
+        app_.reset();
+        Pylon::Emulator::Instance().Reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    const std::string& url() const { return url_; }  // http://127.0.0.1:PORT
+    int port() const { return port_; }
+    const std::filesystem::path& dir() const { return dir_; }
+
+    httplib::Client client() const {
+        httplib::Client c("127.0.0.1", port_);
+        c.set_read_timeout(10, 0);
+        return c;
+    }
+
+    nlohmann::json get_json(const std::string& path) const {
+        auto r = client().Get(path);
+        if (!r || r->status != 200)
+            return nullptr;
+        return nlohmann::json::parse(r->body, nullptr, false);
+    }
+
+    nlohmann::json location(const std::string& name) const {
+        auto doc = get_json("/api/locations");
+        if (doc.is_object())
+            for (const auto& l : doc["locations"])
+                if (l["name"] == name)
+                    return l;
+        return nullptr;
+    }
+
+    bool online(const std::string& name) const {
+        auto l = location(name);
+        return l.is_object() && l["online"] == 1;
+    }
+
+    // Until both locations are on line and CAM1 publishes its features.
+    bool wait_ready(std::chrono::milliseconds timeout = std::chrono::seconds(15)) const {
+        return eventually([&] {
+            return online("CAM1") && online("CAM2") &&
+                   get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW").is_object() &&
+                   get_json("/api/locations/CAM2/properties/EXPOSURETIMERAW").is_object();
+        }, timeout);
+    }
+
+private:
+    Pylon::PylonAutoInitTerm pylon_;
+    std::filesystem::path dir_;
+    std::unique_ptr<camserver::CamServerApp> app_;
+    std::thread thread_;
+    std::string url_;
+    int port_ = 0;
+};
+
+} // namespace mirva::test

@@ -1,0 +1,152 @@
+// mirva-cam against a camera server with two emulated cameras on loopback: output, exit
+// codes and the one-line messages of failures.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "../camserver/test_server.h"
+#include "cli.h"
+
+namespace {
+
+using mirva::test::eventually;
+using mirva::test::TestServer;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct Run {
+    int code = -1;
+    std::string out, err;
+};
+
+Run cli(std::vector<std::string> args) {
+    args.insert(args.begin(), "mirva-cam");
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    Run r;
+    r.code = mirva::cli::run(static_cast<int>(argv.size()), argv.data(), out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+Run cli(const TestServer& s, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--server", s.url()});
+    return cli(std::move(args));
+}
+
+size_t lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST(Cli, ReadsAndWritesProperties) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto r = cli(s, {"list"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("CAM1"));
+    EXPECT_THAT(r.out, HasSubstr("CAM2"));
+    EXPECT_THAT(r.out, HasSubstr("812"));
+
+    r = cli(s, {"props", "CAM1", "EXPOSURE*"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("EXPOSURETIMERAW = "));
+    EXPECT_THAT(r.out, HasSubstr("[Acquisition Controls]"));
+    EXPECT_THAT(r.out, Not(HasSubstr("ONLINE")));
+
+    r = cli(s, {"get", "CAM1", "SERIAL"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "21000901\n");
+
+    r = cli(s, {"set", "CAM1", "EXPOSURETIMERAW", "7000"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("CAM1 EXPOSURETIMERAW = "));
+    EXPECT_TRUE(eventually([&] { return cli(s, {"get", "CAM1", "EXPOSURETIMERAW"}).out == "7000\n"; }));
+
+    r = cli(s, {"set", "CAM1", "INTERFACE", "127.0.0.1"});  // a text stays a text
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("= 127.0.0.1"));
+}
+
+TEST(Cli, EveryFailureIsOneLineAndNonZero) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    for (const Case& c : {Case{{"get", "CAM1", "NO.SUCH"}, "unknown property NO.SUCH"},
+                          Case{{"get", "CAM9", "ONLINE"}, "unknown location CAM9"},
+                          Case{{"set", "CAM1", "EXPOSURETIMERAW", "bright"}, "\"bright\" refused: a number is needed"},
+                          Case{{"set", "CAM1", "START", "1.5"}, "integral"},
+                          Case{{"set", "CAM1", "IMGRATE", "1"}, "read-only"},
+                          Case{{"snap", "CAM1", "x.png"}, "no image yet"},
+                          Case{{"props", "CAM1", "ZZZ*"}, "matches ZZZ*"}}) {
+        auto r = cli(s, c.args);
+        EXPECT_EQ(r.code, 1) << c.args[1];
+        EXPECT_THAT(r.err, HasSubstr(c.message));
+        EXPECT_EQ(lines(r.err), 1u) << r.err;
+    }
+    auto r = cli({"--server", "http://127.0.0.1:1", "list"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_THAT(r.err, HasSubstr("cannot reach the camera server at http://127.0.0.1:1"));
+    EXPECT_EQ(lines(r.err), 1u);
+    r = cli({"frobnicate"});
+    EXPECT_NE(r.code, 0);
+}
+
+TEST(Cli, SnapWatchSaveAndLoad) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    ASSERT_EQ(cli(s, {"set", "CAM1", "START", "1"}).code, 0);
+    const auto file = (s.dir() / "snap.png").string();
+    ASSERT_TRUE(eventually([&] { return cli(s, {"snap", "CAM1", file}).code == 0; }, std::chrono::seconds(20)));
+    std::ifstream f(file, std::ios::binary);
+    std::string png((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+
+    auto r = cli(s, {"watch", "CAM1", "--count", "3", "--interval", "20"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\r'), 3);
+    EXPECT_THAT(r.out, HasSubstr("frame counter"));
+
+    r = cli(s, {"save", "CAM1", "--timeout", "20"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("saved"));
+    r = cli(s, {"load", "CAM1", "--timeout", "20"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("loaded"));
+}
+
+// The installed programs themselves: exit status and message of the real executables.
+Run run_program(const std::string& command) {
+    Run r;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) r.err += buf;
+    const int status = pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+TEST(CliProgram, UnreachableServerIsNamed) {
+    auto r = run_program(std::string(MIRVA_CAM_EXE) + " --server http://127.0.0.1:1 get CAM1 ONLINE");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "mirva-cam: cannot reach the camera server at http://127.0.0.1:1: no server answers there (connection failed)\n");
+}
+
+TEST(ServerProgram, RefusesARemoteAddressWithoutToken) {
+    auto r = run_program(std::string(MIRVA_CAMSERVER_EXE) + " " MIRVA_SOURCE_DIR "/tests/apps/camserver/two_cameras.toml --address 0.0.0.0 --port 0");
+    EXPECT_NE(r.code, 0);
+    EXPECT_THAT(r.err, HasSubstr("0.0.0.0 is not a loopback address"));
+    EXPECT_EQ(lines(r.err), 1u) << r.err;
+}
+
+} // namespace
