@@ -218,6 +218,13 @@ function renderProperties() {
   b.setAttribute('aria-pressed', running ? 'true' : 'false');
   b.disabled = !start;
 
+  const online = propByName('ONLINE');
+  const isOn = online && Number(online.value) === 1;
+  const ob = $('btn-online');
+  ob.textContent = isOn ? 'Switch off line' : 'Switch on line';
+  ob.setAttribute('aria-pressed', isOn ? 'true' : 'false');
+  ob.disabled = !online;
+
   const save = propByName('CONF.SAVE'), load = propByName('CONF.LOAD');
   const notes = [];
   if (save && Number(save.value) > 0) notes.push('save requested…');
@@ -330,6 +337,10 @@ function init() {
     const start = propByName('START');
     const running = start && Number(start.pending ?? start.value) !== 0;
     await writeProperty('START', running ? 0 : 1).catch(() => {});
+  });
+  $('btn-online').addEventListener('click', async () => {
+    const online = propByName('ONLINE');
+    await writeProperty('ONLINE', online && Number(online.value) === 1 ? 0 : 1).catch(() => {});
   });
   $('btn-conf-save').addEventListener('click', async () => {
     if (await writeProperty('CONF.SAVE', 1).catch(() => null)) showInfo(`${state.selected}: saving the camera features`);

@@ -53,6 +53,10 @@ export class ImageView {
     this.want16 = false;
     this.lastHeader = null;
     this.generation++;
+    const c = this.el.canvas;
+    c.getContext('2d').clearRect(0, 0, c.width, c.height);
+    c.dataset.frame = '';
+    this.el.info.textContent = '';
     clearTimeout(this.timer);
     this.setMessage(loc ? 'Waiting for the first image…' : 'No location selected');
     if (loc) this.poll(this.generation);
@@ -105,14 +109,19 @@ export class ImageView {
         const img = await getImage(loc, this.want16);
         if (gen !== this.generation) return;
         if (!img) {
-          this.setMessage('No image yet');
+          this.setMessage(this.lastHeader ? 'No current image (the location has none now)' : 'No image yet');
+          this.el.canvas.classList.add('stale');
         } else {
+          this.el.canvas.classList.remove('stale');
           await this.draw(img);
           this.setMessage('');
         }
       }
     } catch (e) {
-      if (gen === this.generation) this.setMessage(e.message);
+      if (gen === this.generation) {
+        this.setMessage(e.message);
+        this.el.canvas.classList.add('stale');
+      }
     }
     if (gen === this.generation) this.timer = setTimeout(() => this.poll(gen), POLL_MS);
   }

@@ -76,7 +76,7 @@ function writeConfig(dir, port) {
 [server]
 update_period_ms = 200
 state_file = "${path.join(dir, 'state.json')}"
-state_save_period_s = 0
+state_save_period_s = 60
 image_directory = "${path.join(dir, 'images')}"
 
 [http]
@@ -100,6 +100,7 @@ name = "CAM1"
 type = 812
 [location.properties]
 SERIAL = 21000001
+START = 1
 RESTORE_OLD = 1
 INTERFACE = "127.0.0.1"
 "FORMAT.OUT" = 0
@@ -109,6 +110,7 @@ name = "CAM2"
 type = 812
 [location.properties]
 SERIAL = 21000002
+START = 1
 RESTORE_OLD = 1
 INTERFACE = "127.0.0.1"
 "FORMAT.OUT" = 1
@@ -202,10 +204,13 @@ async function main() {
           async () => Number(await page.locator('#image-canvas').getAttribute('data-frame')) || 0, 30000);
         await waitFor(`a newer frame of ${name}`,
           async () => Number(await page.locator('#image-canvas').getAttribute('data-frame')) > first, 30000);
+        if (args.screenshot) await page.screenshot({ path: args.screenshot.replace(/(\.png)?$/, `-${name}.png`) });
       }
     });
 
     await step('an exposure change in the page reaches the camera and comes back', async () => {
+      await cam('CAM1').locator('button').click();
+      await page.locator('#location-panel[data-selected-location="CAM1"]').waitFor();
       const row = page.locator('#feature-tree tr[data-feature="EXPOSURETIMERAW"]');
       await row.waitFor({ timeout: 30000 });
       const before = await apiGet(base, '/api/locations/CAM1/properties/EXPOSURETIMERAW');
@@ -251,11 +256,18 @@ async function main() {
       if (Number(locs.locations.find((l) => l.name === 'CAM2').online) !== 1) throw new Error('CAM2 went off line too');
     });
 
-    await step('plugging it in again from the page brings CAM1 back on line with images', async () => {
+    await step('plugging it in again from the page brings CAM1 back on line', async () => {
       const plug = page.getByRole('button', { name: 'Plug camera', exact: true });
       await waitFor('the plug button to be enabled', () => plug.isEnabled(), 10000);
       await plug.click();
       await page.locator('#location-list li[data-location="CAM1"][data-online="1"]').waitFor({ timeout: 60000 });
+    });
+
+    await step('acquisition runs again on CAM1 (started from the page when the shut-down stopped it)', async () => {
+      const start = page.locator('#btn-start');
+      await waitFor('the start button to be usable', () => start.isEnabled(), 15000);
+      if (await start.getAttribute('aria-pressed') !== 'true') await start.click();
+      await page.locator('#btn-start[aria-pressed="true"]').waitFor();
       const first = Number(await page.locator('#image-canvas').getAttribute('data-frame')) || 0;
       await waitFor('a new frame after the plug', async () => {
         const f = Number(await page.locator('#image-canvas').getAttribute('data-frame'));
