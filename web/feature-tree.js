@@ -150,7 +150,7 @@ export class FeatureTree {
     // rows sorted by name within the category
     const next = [...g.tbody.children].find((r) => r.dataset[this.attr].localeCompare(f.name) > 0);
     g.tbody.insertBefore(tr, next || null);
-    const row = { tr, shape, editor, badge, unitCell, type: f.type };
+    const row = { tr, shape, editor, badge, unitCell, type: f.type, tip };
     this.rows.set(f.name, row);
     return row;
   }
@@ -231,7 +231,9 @@ export class FeatureTree {
     }
     tr.dataset.value = fmt(f.value);
     tr.classList.toggle('pending', pending || sending);
-    tr.classList.toggle('invalid', f.valid === false || f.valid === 0);
+    const invalid = f.valid === false || f.valid === 0;
+    tr.classList.toggle('invalid', invalid);
+    tr.firstElementChild.title = (row.tip || '') + (invalid ? ' · value not marked valid' : '');
     tr.dataset.pending = pending || sending ? '1' : '0';
     if (row.error) {
       badge.textContent = 'refused';

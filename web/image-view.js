@@ -208,7 +208,7 @@ export class ImageView {
     const bits = h.bytes_per_pixel === 2 ? `16-bit (${h.effective_bits} effective), scale 0…${top}`
       : h.bytes_per_pixel === 1 ? '8-bit grey' : 'RGB';
     this.el.info.textContent = `frame ${h.frame ?? '?'} · ${h.width} × ${h.height} · ${bits}` +
-      (h.source_format ? ` · source ${h.source_format}` : '');
+      (h.source_format !== undefined && h.source_format !== null && h.source_format !== '' ? ` · source format ${h.source_format}` : '');
     this.el.canvas.dataset.frame = h.frame ?? '';
     drawHistogram(this.el.histogram, hist);
   }
