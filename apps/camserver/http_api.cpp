@@ -128,6 +128,14 @@ bool HttpApi::wait_until(std::chrono::steady_clock::time_point deadline) {
     return !stop_cv_.wait_until(lk, deadline, [this] { return stopping_.load(); });
 }
 
+std::shared_ptr<void> HttpApi::take_stream_slot() {
+    if (streams_.fetch_add(1) >= max_streams) {
+        streams_.fetch_sub(1);
+        return nullptr;
+    }
+    return std::shared_ptr<void>(static_cast<void*>(this), [this](void*) { streams_.fetch_sub(1); });
+}
+
 void HttpApi::install_routes() {
     auto& http = *http_;
     http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {

@@ -61,6 +61,11 @@ public:
     bool stopping() const { return stopping_.load(); }
     // Waits until deadline or stop(); false when stopping.
     bool wait_until(std::chrono::steady_clock::time_point deadline);
+    // A stream holds one of httplib's worker threads for as long as it runs: at most
+    // max_streams at a time, so that streams never starve the other requests. Null when
+    // all are taken; the slot is free again when the returned handle is destroyed.
+    static constexpr int max_streams = 4;
+    std::shared_ptr<void> take_stream_slot();
 
 private:
     void install_routes();
@@ -71,6 +76,7 @@ private:
     int port_ = 0;
     std::thread listener_;             // owner's thread starts and joins it
     std::atomic<bool> stopping_{false};
+    std::atomic<int> streams_{0};      // running streams (request threads)
     std::mutex stop_mx_;
     std::condition_variable stop_cv_;  // wakes waiting stream handlers at stop()
 };

@@ -116,11 +116,15 @@ void install_image_routes(httplib::Server& http, HttpApi& api) {
             uint64_t seen = 0;
             std::chrono::steady_clock::time_point next{};
         };
+        auto slot = api.take_stream_slot();
+        if (!slot)
+            return reply_error(res, 503, "too many streams (at most " + std::to_string(HttpApi::max_streams) +
+                                             " at a time): close one first");
         auto state = std::make_shared<StreamState>();
         res.set_header("Cache-Control", "no-store");
         res.set_chunked_content_provider(
             "multipart/x-mixed-replace; boundary=frame",
-            [&api, cam, period, state](size_t, httplib::DataSink& sink) {
+            [&api, cam, period, state, slot](size_t, httplib::DataSink& sink) {
                 // Rate limit first, then wait for an image newer than the last one sent.
                 if (!api.wait_until(state->next))
                     return false;
