@@ -264,7 +264,13 @@ async function main() {
       const plug = page.getByRole('button', { name: 'Plug camera', exact: true });
       await waitFor('the plug button to be enabled', () => plug.isEnabled(), 10000);
       await plug.click();
-      await page.locator('#location-list li[data-location="CAM1"][data-online="1"]').waitFor({ timeout: 60000 });
+      try {
+        await page.locator('#location-list li[data-location="CAM1"][data-online="1"]').waitFor({ timeout: 60000 });
+      } catch (e) {
+        const locs = await apiGet(base, '/api/locations').catch(() => ({ locations: [] }));
+        const cam1 = locs.locations.find((l) => l.name === 'CAM1');
+        throw new Error(`CAM1 still off line 60 s after the plug (server says ${JSON.stringify(cam1)})`);
+      }
     });
 
     await step('acquisition runs again on CAM1 (started from the page when the shut-down stopped it)', async () => {
