@@ -223,11 +223,9 @@ TEST(HttpApi, ImagesArePngOrRawOnceTheCameraDelivers) {
     EXPECT_EQ(r->status, 404);
     EXPECT_THAT(error_of(r), HasSubstr("no image"));
 
-    for (const char* loc : {"CAM1", "CAM2"})
-        ASSERT_EQ(put_value(s, loc, "START", R"({"value": 1})")->status, 200);
-    ASSERT_TRUE(eventually([&] {
-        return c.Get("/api/locations/CAM1/image")->status == 200 && c.Get("/api/locations/CAM2/image")->status == 200;
-    }, std::chrono::seconds(20)));
+    ASSERT_EQ(put_value(s, "CAM1", "START", R"({"value": 1})")->status, 200);
+    ASSERT_TRUE(s.start_acquisition("CAM1"));
+    ASSERT_TRUE(s.start_acquisition("CAM2"));
 
     r = c.Get("/api/locations/CAM1/image");
     EXPECT_EQ(r->get_header_value("Content-Type"), "image/png");
@@ -264,7 +262,7 @@ TEST(HttpApi, ImagesArePngOrRawOnceTheCameraDelivers) {
 TEST(HttpApi, StreamSendsOnePngPartPerNewImage) {
     TestServer s;
     ASSERT_TRUE(s.wait_ready());
-    ASSERT_EQ(put_value(s, "CAM1", "START", R"({"value": 1})")->status, 200);
+    ASSERT_TRUE(s.start_acquisition("CAM1"));
     auto c = s.client();
     std::string content_type, data;
     int parts = 0;

@@ -115,6 +115,21 @@ public:
         }, timeout);
     }
 
+    // Starts acquisition and waits for the first image. The camera thread puts back the START
+    // value saved at init when it first runs, which can undo a write made just before: the
+    // request is repeated while START reads 0.
+    bool start_acquisition(const std::string& loc, std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
+        const std::string path = "/api/locations/" + loc + "/properties/START";
+        return eventually([&] {
+            auto c = client();
+            auto start = get_json(path);
+            if (start.is_object() && start["value"] == 0)
+                c.Put(path.c_str(), R"({"value": 1})", "application/json");
+            auto r = c.Get(("/api/locations/" + loc + "/image").c_str());
+            return r && r->status == 200;
+        }, timeout);
+    }
+
 private:
     Pylon::PylonAutoInitTerm pylon_;
     std::filesystem::path dir_;

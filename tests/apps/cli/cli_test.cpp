@@ -104,8 +104,11 @@ TEST(Cli, SnapWatchSaveAndLoad) {
     TestServer s;
     ASSERT_TRUE(s.wait_ready());
     ASSERT_EQ(cli(s, {"set", "CAM1", "START", "1"}).code, 0);
+    ASSERT_TRUE(s.start_acquisition("CAM1"));
     const auto file = (s.dir() / "snap.png").string();
-    ASSERT_TRUE(eventually([&] { return cli(s, {"snap", "CAM1", file}).code == 0; }, std::chrono::seconds(20)));
+    auto snap = cli(s, {"snap", "CAM1", file});
+    ASSERT_EQ(snap.code, 0) << snap.err;
+    EXPECT_THAT(snap.out, HasSubstr("snap.png: "));
     std::ifstream f(file, std::ios::binary);
     std::string png((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     ASSERT_GT(png.size(), 24u);
