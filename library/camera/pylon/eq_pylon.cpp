@@ -124,7 +124,10 @@ void EqFctPylon::init()
 {
     camera_unset_ready_flag();
     camera_add_to_bcam_list();
-    saved_start = start_.value();
+    // A retry after a failed set-up finds START already 0: it must not erase the start
+    // request that the first init saved and the camera thread has not yet restored.
+    if (start_.value() != 0 || saved_start == 0)
+        saved_start = start_.value();
     start_.set_value(0);
     camera_select(true);
     bpp_.set_value(24);

@@ -67,7 +67,9 @@ void EqFctPylon::update()
             g_sts_.online(0);
         }
     } else if (g_sts_.online() == 0 && setup_done) {
-        if (start_.value() != 0)
+        // A client's switch-off ends acquisition for good; a removed or failed camera keeps
+        // the start request, so acquisition resumes once recovery has set the location up.
+        if (start_.value() != 0 && g_sts_.switched_off_by_client())
             start_.set_value(0);
         set_camera_status("Shutting down");
         stop_camera_thread();

@@ -224,7 +224,11 @@ class D_gen_sts : public D_fct {
 public:
     D_gen_sts(const char* text, EqFct* owner, int flags = 0) : D_fct(text, owner, flags) {}
     int online() const { return online_.load(); }
+    // Set by the location itself: clears the client's switch-off mark.
     void online(int v);
+    // The location is off line because a client switched it off (not because of a fault):
+    // automatic recovery leaves it alone until a client switches it on again.
+    bool switched_off_by_client() const { return client_off_.load(); }
 
     const char* class_name() const override { return "D_gen_sts"; }
     mirva::PropertySnapshot snapshot() const override;
@@ -232,6 +236,7 @@ public:
 
 private:
     std::atomic<int> online_{0};
+    std::atomic<bool> client_off_{false};
 };
 
 // Data passed to a property's set operation.

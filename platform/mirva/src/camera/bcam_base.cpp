@@ -379,7 +379,7 @@ void bcam_base::camera_start_recovery_thread() {
 // for (ONLINE := 0): that location stays off until a client switches it on again.
 void bcam_base::do_auto_recovery() {
     if (setup_done.load()) return;
-    if (err_code.load() == 4 && g_sts_.online() == 0) return;
+    if (g_sts_.switched_off_by_client()) return;
     camera_start_recovery_thread();
 }
 

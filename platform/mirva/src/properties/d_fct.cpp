@@ -251,7 +251,10 @@ mirva::PropertySnapshot D_spectrum::snapshot() const {
 
 // ---------------------------------------------------------------- D_gen_sts
 
-void D_gen_sts::online(int v) { online_.store(v); }
+void D_gen_sts::online(int v) {
+    client_off_.store(false);
+    online_.store(v);
+}
 
 mirva::PropertySnapshot D_gen_sts::snapshot() const {
     mirva::PropertySnapshot s;
@@ -269,5 +272,6 @@ mirva::WriteResult D_gen_sts::client_write(const mirva::ClientValue& value) {
         return mirva::detail::refuse(mirva::WriteResult::bad_value, name(), value, "only 0 (off line) or 1 (on line) is allowed");
     }
     online(*x != 0.0 ? 1 : 0);
+    client_off_.store(*x == 0.0);
     return mirva::WriteResult::success();
 }

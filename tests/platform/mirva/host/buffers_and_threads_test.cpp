@@ -322,8 +322,8 @@ TEST(RecoveryTest, ALocationSwitchedOffByAClientStaysOffUntilSwitchedOn) {
         std::lock_guard lk(cam.mx);
         cam.succeed_on = 1;
     }
+    ASSERT_EQ(cam.g_sts_.client_write(mirva::ClientValue{int64_t{0}}).code, mirva::WriteResult::ok);
     cam.err_code.store(4);  // end of the shut-down path
-    cam.g_sts_.online(0);
     cam.do_auto_recovery();
     cam.camera_stop_host_threads();
     {
@@ -332,6 +332,25 @@ TEST(RecoveryTest, ALocationSwitchedOffByAClientStaysOffUntilSwitchedOn) {
     }
     // The client switches it on: ONLINE reads 1 but nothing is set up yet.
     ASSERT_EQ(cam.g_sts_.client_write(mirva::ClientValue{int64_t{1}}).code, mirva::WriteResult::ok);
+    cam.do_auto_recovery();
+    std::unique_lock lk(cam.mx);
+    ASSERT_TRUE(cam.cond.wait_for(lk, 5s, [&] { return cam.setup_done.load(); }));
+    EXPECT_EQ(cam.online_calls, 1);
+}
+
+TEST(RecoveryTest, ALocationTakenOffLineByAFaultIsRecovered) {
+    // A removed camera ends in the same shut-down state as a client's switch-off, but the
+    // location went off line by itself: recovery must set it up again.
+    FakeCamera cam;
+    cam.set_recovery_period(1ms);
+    {
+        std::lock_guard lk(cam.mx);
+        cam.succeed_on = 1;
+    }
+    ASSERT_EQ(cam.g_sts_.client_write(mirva::ClientValue{int64_t{0}}).code, mirva::WriteResult::ok);
+    cam.g_sts_.online(0);  // the location's own switch-off clears the client's mark
+    cam.err_code.store(4);
+    EXPECT_FALSE(cam.g_sts_.switched_off_by_client());
     cam.do_auto_recovery();
     std::unique_lock lk(cam.mx);
     ASSERT_TRUE(cam.cond.wait_for(lk, 5s, [&] { return cam.setup_done.load(); }));

@@ -128,6 +128,7 @@ TEST_F(Lifecycle, RemovalThenUpdateShutsTheLocationDown)
     a->find_cameras_of_type(1);
     start(a);
     ASSERT_TRUE(a->setup_done);
+    a->start_.set_value(1);  // acquisition requested when the camera goes away
 
     ASSERT_TRUE(Pylon::Emulator::Instance().Unplug("1001"));
     ASSERT_TRUE(eventually([&] { return a->g_sts_.online() == 0 && a->exeption; }));
@@ -139,6 +140,12 @@ TEST_F(Lifecycle, RemovalThenUpdateShutsTheLocationDown)
     EXPECT_EQ(a->err_code, 4);
     EXPECT_FALSE(a->setup_done);
     EXPECT_EQ(a->cam_status_.value(), "Offline");
+    EXPECT_EQ(a->start_.value(), 1);  // not a client's switch-off: the request is kept for recovery
+    {
+        std::lock_guard lk(a->lifecycle_mutex());
+        a->online();  // still unplugged: the set-up fails, the request stays saved
+    }
+    EXPECT_FALSE(a->setup_done);
 
     // Plugged in again, the next set-up finds it and clears the removal mark.
     plug("1001");
@@ -149,6 +156,7 @@ TEST_F(Lifecycle, RemovalThenUpdateShutsTheLocationDown)
     EXPECT_FALSE(a->exeption);
     EXPECT_TRUE(a->setup_done);
     EXPECT_EQ(a->g_sts_.online(), 1);
+    EXPECT_EQ(a->saved_start, 1);  // the camera thread restores it after its start-up passes
 }
 
 TEST_F(Lifecycle, ErrorCodeSetterPublishesTheCodeAndReturnsTheText)

@@ -139,7 +139,7 @@ TEST_F(UpdateBookkeeping, SwitchedOffLocationIsShutDownWithCodesThreeThenFour)
     auto* rec = add_location<RecordingLocation>("REC");
     rec->setup_done = true;
     rec->start_.set_value(1);
-    rec->g_sts_.online(0);
+    ASSERT_EQ(rec->g_sts_.client_write(mirva::ClientValue{int64_t{0}}).code, mirva::WriteResult::ok);
     Stderr err;
     update(rec);
     EXPECT_THAT(err.text(), HasSubstr("REC: Shutdowning,  ..."));
