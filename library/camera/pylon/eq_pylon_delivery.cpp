@@ -408,10 +408,15 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
 
 int EqFctPylon::camera_set_image_header(zenta_image_ext_frame_head* head)
 {
-    if (!head || !pCamera)
+    if (!head)
         return 1;
     Pylon::EPixelType p = Pylon::PixelType_Undefined;
     try {
+        // Runs on the host's image-output thread while the camera thread may clean the
+        // camera up: clup_mx keeps the camera object alive for the read.
+        PthreadLock lock(clup_mx);
+        if (!pCamera)
+            return 1;
         p = Pylon::CPixelTypeMapper::GetPylonPixelTypeByName(pCamera->PixelFormat.ToString());
     } catch (const GenICam::GenericException& e) {
         // Called from the host's threads: a vanished camera must not end the process.

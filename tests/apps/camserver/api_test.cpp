@@ -78,7 +78,7 @@ TEST(HttpApi, PropertiesFoldFeatureGroupsAndFilterByName) {
     EXPECT_EQ(exposure["type"], 1);
     EXPECT_EQ(exposure["access"], 1);
     EXPECT_EQ(exposure["egu_min"], 35);
-    EXPECT_EQ(exposure["inc"], 35);
+    EXPECT_EQ(exposure["inc"], 5);
     EXPECT_EQ(exposure["categ"], "Acquisition Controls");
     EXPECT_TRUE(exposure["desc"].is_string());
     EXPECT_TRUE(exposure.contains("unit"));

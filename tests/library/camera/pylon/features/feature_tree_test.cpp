@@ -313,7 +313,7 @@ TEST_F(FeatureTree, RefusedWriteEndsThePassLatchesTheFailureAndTakesTheLocationO
     Build();
     loc->camera_update_features(1);
     pylon_prop* exposure = Feature("ExposureTimeRaw");
-    Write(exposure->d_fct.ival, int64_t{7001});  // off the increment of 35
+    Write(exposure->d_fct.ival, int64_t{7001});  // off the increment of 5
     testing::internal::CaptureStderr();
     EXPECT_EQ(loc->camera_update_features(1), -2);
     const std::string out = testing::internal::GetCapturedStderr();
