@@ -13,20 +13,9 @@
 #include <mirva/server.h>
 
 #include "eq_pylon.h"
+#include "pylon_lock.h"
 
 namespace {
-
-// Holds a pthread mutex for a scope; every exit path releases it once.
-class PthreadLock {
-public:
-    explicit PthreadLock(pthread_mutex_t& mx) : mx_(mx) { pthread_mutex_lock(&mx_); }
-    ~PthreadLock() { pthread_mutex_unlock(&mx_); }
-    PthreadLock(const PthreadLock&) = delete;
-    PthreadLock& operator=(const PthreadLock&) = delete;
-
-private:
-    pthread_mutex_t& mx_;
-};
 
 // A feature text from camera_get_feature_by_name: malloc'd, freed on scope exit.
 struct FreeText {

@@ -22,19 +22,9 @@
 #include <pylon/PixelFormatTable.h>
 
 #include "eq_pylon.h"
+#include "pylon_lock.h"
 
 namespace {
-
-class PthreadLock {
-public:
-    explicit PthreadLock(pthread_mutex_t& mx) : mx_(mx) { pthread_mutex_lock(&mx_); }
-    ~PthreadLock() { pthread_mutex_unlock(&mx_); }
-    PthreadLock(const PthreadLock&) = delete;
-    PthreadLock& operator=(const PthreadLock&) = delete;
-
-private:
-    pthread_mutex_t& mx_;
-};
 
 // Output formats, indexed by the value of FORMAT.OUT.
 struct OutFormat {

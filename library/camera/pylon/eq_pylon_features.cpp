@@ -17,30 +17,11 @@
 #include <pylon/FeaturePersistence.h>
 
 #include "eq_pylon.h"
+#include "pylon_lock.h"
 
 using namespace GenApi;
 
 namespace {
-
-// Holds a pthread mutex for a scope; unlock() may release it early.
-class MutexGuard {
-public:
-    explicit MutexGuard(pthread_mutex_t& m) : m_(m) { pthread_mutex_lock(&m_); }
-    ~MutexGuard() { unlock(); }
-    MutexGuard(const MutexGuard&) = delete;
-    MutexGuard& operator=(const MutexGuard&) = delete;
-    void unlock()
-    {
-        if (held_) {
-            held_ = false;
-            pthread_mutex_unlock(&m_);
-        }
-    }
-
-private:
-    pthread_mutex_t& m_;
-    bool held_ = true;
-};
 
 // A "CONF.FILE" text must name a file in the server's working directory: no directory
 // part, no way up, nothing that a terminal or the file system would misread.
@@ -147,7 +128,7 @@ int EqFctPylon::camera_update_features(int mode)
     if (!pCamera)
         return -1;
 
-    MutexGuard lock(cbk_mx);
+    PthreadLock lock(cbk_mx);
     int n = 0;
     size_t i = 0;
     try {
@@ -220,7 +201,7 @@ bool EqFctPylon::camera_reset_feature_value(const char* prop)
 
 void EqFctPylon::camera_staticcallback(INode* pNode)
 {
-    MutexGuard lock(cbk_mx);
+    PthreadLock lock(cbk_mx);
     for (pylon_prop* f : pylon_prop_) {
         if (f->node.get() != pNode)
             continue;

@@ -1,5 +1,6 @@
 // Opening and initialising the booked camera, its geometry, hardware reset and clean-up.
 #include "eq_pylon.h"
+#include "pylon_lock.h"
 
 #include <cctype>
 #include <cstdio>
@@ -333,7 +334,7 @@ void EqFctPylon::camera_reset()
 
 void EqFctPylon::camera_cleanup(bool full)
 {
-    pthread_mutex_lock(&clup_mx);
+    PthreadLock lock(clup_mx);
     if (removal) {
         // The SDK may call the holder at any moment until the callback is deregistered.
         camera_deregister_removal();
@@ -375,5 +376,4 @@ void EqFctPylon::camera_cleanup(bool full)
             n_device = -1;
         }
     }
-    pthread_mutex_unlock(&clup_mx);
 }
