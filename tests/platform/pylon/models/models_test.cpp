@@ -304,7 +304,7 @@ TEST_F(MonoModel, ExposureHasARawValueOnAnIncrementAndATimeInMicroseconds) {
     EXPECT_EQ(raw->GetInc(), 5);
     EXPECT_EQ(raw->GetMin(), 35);
     EXPECT_EQ(raw->GetMax(), 999985);
-    EXPECT_THROW(raw->SetValue(80), GenICam::InvalidArgumentException);
+    EXPECT_THROW(raw->SetValue(81), GenICam::InvalidArgumentException);
     raw->SetValue(700);
     EXPECT_DOUBLE_EQ(time->GetValue(), 700.0);
     base->SetValue(20.0);

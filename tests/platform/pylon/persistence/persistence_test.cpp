@@ -400,7 +400,7 @@ const BrokenCase kBroken[] = {
     {"Command", "AcquisitionStart\t1", "AcquisitionStart", true},
     {"Garbage", "\x01\x02\xff\xfe garbage", "", true},
     {"OutOfRange", "Width\t4000", "Width", false},
-    {"OffIncrement", "ExposureTimeRaw\t100", "ExposureTimeRaw", false},
+    {"OffIncrement", "ExposureTimeRaw\t101", "ExposureTimeRaw", false},
     {"UnavailableEntry", "PixelFormat\tYUV422Packed", "PixelFormat", false},
     {"ReadOnly", "PayloadSize\t100", "PayloadSize", false},
     {"UnavailableFeature", "Gamma\t2.0", "Gamma", false},
