@@ -107,6 +107,11 @@ void convert_mono(const SourceReader& r, const ConvertJob& job, std::vector<uint
     // Mono8 and RGB8: the 8 most significant of the d bits after the shift.
     const int k = job.shift + 8 - d;
     const bool rgb = job.output == PixelType_RGB8packed;
+    if (!rgb && k == 0 && r.samples == SourceReader::Samples::U8 && job.src_stride == w) {
+        // Unchanged gapless 8-bit lines: one copy of the whole image.
+        std::memmove(job.dst, job.src, size_t{w} * job.height);
+        return;
+    }
     uint8_t* tmp8 = grow(bytes, w);
     for (uint32_t y = 0; y < job.height; ++y) {
         const uint8_t* line = job.src + y * job.src_stride;

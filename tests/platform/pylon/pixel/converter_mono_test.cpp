@@ -60,6 +60,8 @@ TEST(ConverterMono, Mono8CopiesAndDropsLinePadding)
 {
     const std::vector<uint8_t> src = {1, 2, 3, 0xEE, 4, 5, 6, 0xEE};
     EXPECT_EQ(convert(PixelType_Mono8, PixelType_Mono8, 0, src, 3, 2, 1), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    // Gapless lines are copied as one block.
+    EXPECT_EQ(convert(PixelType_Mono8, PixelType_Mono8, 0, src, 4, 2), src);
     EXPECT_EQ(convert(PixelType_Mono8, PixelType_Mono16, 0, src, 3, 2, 1),
               (std::vector<uint8_t>{1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0}));
     EXPECT_EQ(convert(PixelType_Mono8, PixelType_RGB8packed, 0, {7, 200}, 2, 1),
