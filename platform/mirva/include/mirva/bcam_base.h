@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -223,6 +224,8 @@ public:
 
     // Image buffers (camera_create_all_buffers); the image buffer belongs to the camera
     // thread (conversion under img_loc_mx), output and copy buffers to the hand-over.
+    // The hand-over may exchange the image and output buffers (camera thread, under
+    // out_mx), so neither pointer is kept across frames; all three have the same size.
     uint8_t* image_buffer = nullptr;
     int image_buffer_size = 0;
     uint8_t* output_buffer = nullptr;  // guarded by out_mx
@@ -266,6 +269,8 @@ private:
     bool calib_new_ = false;                        // guarded by calib_mx_: set but not yet stored
     int64_t calib_file_mtime_ns_ = -1;              // guarded by calib_mx_: file the image in memory
     int64_t calib_file_size_ = -1;                  //   was stored to or loaded from
+    static constexpr std::chrono::seconds kCalibFileCheckPeriod{1};
+    std::optional<std::chrono::steady_clock::time_point> calib_checked_;  // guarded by calib_mx_
 
     friend class mirva::ImageOutput;
 };

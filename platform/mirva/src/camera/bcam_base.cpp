@@ -485,8 +485,15 @@ void bcam_base::camera_store_calib_image() {
 }
 
 // Loads the stored calibration image unless the one in memory is that file already
-// (checked by modification time and size, so that calling this for every frame is cheap).
+// (checked by modification time and size). The camera thread calls this for every frame,
+// so the file is looked at no more than once per second.
 void bcam_base::camera_load_calib_image() {
+    {
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lk(calib_mx_);
+        if (calib_checked_ && now - *calib_checked_ < kCalibFileCheckPeriod) return;
+        calib_checked_ = now;
+    }
     std::string path = image_path_(nullptr, (std::string(name()) + "_calib.png").c_str());
     FileStamp st = stamp_of(path);
     if (st.size < 0) return;
