@@ -7,8 +7,9 @@
 // camera_get_ebit may run on host threads.
 // Locks, never nested with each other: the software-trigger lock (request and cycle-done
 // flags, shared with host code raising software triggers), bcam_base::img_loc_mx around
-// the conversion into the image buffer, the output lock around the hand-over and any
-// write to the output and copy buffers (shared with the image-output thread); clup_mx
+// the conversion into the image buffer, the output lock around the hand-over (which
+// exchanges the image and output buffers) and any write to the output and copy buffers
+// (shared with the image-output thread); clup_mx
 // in camera_get_ebit against the camera clean-up.
 #include <sys/time.h>
 
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include <mirva/server.h>
 #include <pylon/GrabResultImage.h>
@@ -96,20 +98,6 @@ int bit_mask(int e)
     return static_cast<int>((1u << e) - 1u);
 }
 
-// Copies n bytes of src into a and into b (either may be null). Piece by piece, so that
-// the second copy reads what the first one has just brought into the cache.
-void copy_to_two(uint8_t* a, uint8_t* b, const uint8_t* src, size_t n)
-{
-    constexpr size_t piece = 32 * 1024;
-    for (size_t off = 0; off < n; off += piece) {
-        const size_t len = std::min(piece, n - off);
-        if (a)
-            std::memcpy(a + off, src + off, len);
-        if (b)
-            std::memcpy(b + off, src + off, len);
-    }
-}
-
 } // namespace
 
 int EqFctPylon::camera_save_data(img_header* /*header*/)
@@ -124,17 +112,14 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
     };
 
     try {
-        // Geometry to restore after a calibration image.
         const int write_image = write_image_.value();
         const int write_roi = write_roi_.value();
-        const int64_t old_offset_x = pCamera->OffsetX.GetValue();
-        const int64_t old_offset_y = pCamera->OffsetY.GetValue();
-        const bool has_bin_x = camera_find_feature_by_name("BinningHorizontal") != nullptr;
-        const bool has_bin_y = camera_find_feature_by_name("BinningVertical") != nullptr;
-        const int64_t old_bin_x = has_bin_x ? pCamera->BinningHorizontal.GetValue() : 1;
-        const int64_t old_bin_y = has_bin_y ? pCamera->BinningVertical.GetValue() : 1;
-        const int64_t old_width = pCamera->Width.GetValue();
-        const int64_t old_height = pCamera->Height.GetValue();
+        // Geometry to restore after a calibration image. Only a calibration uses it, so it
+        // is read when one is requested, before the full-frame geometry replaces it; the
+        // other frames skip six feature reads.
+        int64_t old_offset_x = 0, old_offset_y = 0, old_width = 0, old_height = 0;
+        int64_t old_bin_x = 1, old_bin_y = 1;
+        bool has_bin_x = false, has_bin_y = false;
         double t0 = now_ms();
 
         // Calibration request: stop, full-frame geometry, start; the image comes below.
@@ -146,6 +131,14 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
                 calib_.set_value(0);
                 commit(calib_);
             } else {
+                old_offset_x = pCamera->OffsetX.GetValue();
+                old_offset_y = pCamera->OffsetY.GetValue();
+                has_bin_x = camera_find_feature_by_name("BinningHorizontal") != nullptr;
+                has_bin_y = camera_find_feature_by_name("BinningVertical") != nullptr;
+                old_bin_x = has_bin_x ? pCamera->BinningHorizontal.GetValue() : 1;
+                old_bin_y = has_bin_y ? pCamera->BinningVertical.GetValue() : 1;
+                old_width = pCamera->Width.GetValue();
+                old_height = pCamera->Height.GetValue();
                 calib_.set_value(req);
                 calib_done_.set_value(0);
                 commit(calib_);
@@ -364,7 +357,12 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
                 } else {
                     if (debug_bit(0x10))
                         printftostderr(name(), "Image to MIRVA  %dx%d_%d", img_width.load(), img_height.load(), n);
-                    copy_to_two(output_buffer, copy_buffer, image_buffer, image_bytes);
+                    // The converted image becomes the output buffer by exchanging the two
+                    // buffers, which saves a copy of every frame; the old output buffer is
+                    // the next conversion's target. The copy buffer gets its own copy.
+                    std::swap(image_buffer, output_buffer);
+                    if (copy_buffer && output_buffer && image_bytes > 0)
+                        std::memcpy(copy_buffer, output_buffer, image_bytes);
                     out_width = size_x;
                     out_height = size_y;
                     out_extra = 0;

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -334,8 +335,9 @@ TEST_F(PylonAcquisition, ContinuousDeliversFreshFramesWithTheirRegion)
         EXPECT_EQ(h, 480);
         const size_t bytes = 640u * 480u;
         std::vector<uint8_t> out(loc->output_buffer, loc->output_buffer + bytes);
-        EXPECT_EQ(std::memcmp(out.data(), loc->image_buffer, bytes), 0);
-        EXPECT_EQ(std::memcmp(loc->copy_buffer, loc->image_buffer, bytes), 0);
+        EXPECT_EQ(std::memcmp(loc->copy_buffer, out.data(), bytes), 0);
+        EXPECT_NE(loc->output_buffer, loc->image_buffer);
+        EXPECT_NE(loc->copy_buffer, loc->image_buffer);
         if (!previous.empty()) {
             EXPECT_NE(out, previous) << "frame " << i << " repeats the one before";
         }
@@ -485,6 +487,12 @@ TEST_F(PylonAcquisition, BusyOutputDropsTheImage)
         loc->out_free = false;
         loc->out_width = -5;
     }
+    // The image the output thread has not taken yet stays where it is, untouched.
+    const size_t n = static_cast<size_t>(loc->image_buffer_size);
+    uint8_t* const output = loc->output_buffer;
+    uint8_t* const image = loc->image_buffer;
+    std::memset(output, 0x5a, n);
+    std::memset(loc->copy_buffer, 0xa5, n);
     DebugMask debug(0x10);
     Stderr err;
     EXPECT_EQ(deliver(), 0);
@@ -492,6 +500,10 @@ TEST_F(PylonAcquisition, BusyOutputDropsTheImage)
     std::lock_guard lk(loc->out_mx);
     EXPECT_FALSE(loc->new_image);
     EXPECT_EQ(loc->out_width, -5);
+    EXPECT_EQ(loc->output_buffer, output);
+    EXPECT_EQ(loc->image_buffer, image);
+    EXPECT_EQ(std::count(output, output + n, 0x5a), static_cast<std::ptrdiff_t>(n));
+    EXPECT_EQ(std::count(loc->copy_buffer, loc->copy_buffer + n, 0xa5), static_cast<std::ptrdiff_t>(n));
 }
 
 TEST_F(PylonAcquisition, OutputExactlyTheSizeOfTheImageBufferIsAccepted)
