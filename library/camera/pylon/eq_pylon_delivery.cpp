@@ -46,9 +46,28 @@ const OutFormat& out_format(int index)
     return out_formats[(index >= 0 && index < N_OUT_FORMATS) ? index : 0];
 }
 
-constexpr unsigned FRAME_WAIT_MS = 6000;
-// Slice of the wait for a user software trigger, so that a thread stop is seen.
-constexpr auto SW_TRIGGER_POLL = std::chrono::milliseconds(100);
+constexpr auto FRAME_WAIT = std::chrono::milliseconds(6000);
+// Slice of the waits for a frame and for a user software trigger, so that a thread stop
+// is seen within it and not only when the wait ends.
+constexpr auto STOP_POLL = std::chrono::milliseconds(100);
+
+enum class FrameWait { Ready, Timeout, Stopped };
+
+// Waits up to FRAME_WAIT for a result in the grabber's output queue, in slices of
+// STOP_POLL; a raised stop flag ends the wait early.
+FrameWait wait_for_frame(Pylon::WaitObject& wait, const std::atomic<bool>& stop)
+{
+    const auto deadline = std::chrono::steady_clock::now() + FRAME_WAIT;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (wait.Wait(static_cast<unsigned>(std::clamp(left, std::chrono::milliseconds(0), STOP_POLL).count())))
+            return FrameWait::Ready;
+        if (left <= STOP_POLL)
+            return FrameWait::Timeout;
+        if (stop.load())
+            return FrameWait::Stopped;
+    }
+}
 
 bool debug_bit(int bit)
 {
@@ -182,7 +201,7 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
                         cycle_done = true;
                         return 1;
                     }
-                    sw_trig_cond.wait_for(lk, SW_TRIGGER_POLL);
+                    sw_trig_cond.wait_for(lk, STOP_POLL);
                 }
                 sw_trig_request = false;
             }
@@ -207,7 +226,15 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
             set_cycle_done();
             return 1;
         }
-        if (!StreamGrabber->GetWaitObject().Wait(FRAME_WAIT_MS)) {
+        const FrameWait waited = wait_for_frame(StreamGrabber->GetWaitObject(), cam_thread_stop);
+        if (waited == FrameWait::Stopped) {
+            // The thread ends; its end path stops the stream with the buffers still queued.
+            if (debug_bit(0x10))
+                printftostderr(name(), "Wait for a frame ended by the thread stop");
+            set_cycle_done();
+            return 1;
+        }
+        if (waited == FrameWait::Timeout) {
             if (debug_bit(0x10))
                 printftostderr(name(), "Timeout occured");
             StreamGrabber->CancelGrab();

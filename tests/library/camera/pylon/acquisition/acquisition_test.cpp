@@ -460,6 +460,35 @@ TEST_F(PylonAcquisition, StalledCameraTimesOutAndCancelsTheGrab)
     EXPECT_EQ(loc->camera_stop_acquisition(), 0);
 }
 
+TEST_F(PylonAcquisition, ThreadStopEndsTheFrameWaitWithoutCancellingTheGrab)
+{
+    camera_defaults();
+    ASSERT_EQ(loc->camera_start_acquisition(), 0);
+    ASSERT_TRUE(Pylon::Emulator::Instance().Stall(kSerial, true));
+    loc->cam_thread_stop = true;
+    DebugMask debug(0x10);
+    int r = 0;
+    std::string text;
+    for (int i = 0; i < 12 && r == 0; ++i) {
+        Stderr err;
+        r = deliver();
+        take_handover();
+        text = err.text();
+    }
+    loc->cam_thread_stop = false;
+    EXPECT_EQ(r, 1);
+    EXPECT_THAT(text, HasSubstr("Wait for a frame ended by the thread stop"));
+    EXPECT_THAT(text, Not(HasSubstr("Timeout occured")));
+    {
+        std::lock_guard lk(loc->sw_trig_mx);
+        EXPECT_TRUE(loc->cycle_done);
+    }
+    // Every buffer is still queued: the camera fills all ten once it sends again.
+    ASSERT_TRUE(Pylon::Emulator::Instance().Stall(kSerial, false));
+    EXPECT_EQ(collect_without_requeue(10), registered_handles());
+    EXPECT_EQ(loc->camera_stop_acquisition(), 0);
+}
+
 TEST_F(PylonAcquisition, FailedGrabIsReportedAndItsBufferQueuedAgain)
 {
     camera_defaults();
