@@ -278,6 +278,11 @@ void* pylon_camera_thread(void* location)
         if (!cam->camera_is_acquisition_started()) {
             if (MIRVA_debug & 4)
                 printftostderr(cam->name(), "Camera THREAD starting acquisition");
+            // Client writes that arrived with the start request (after the last idle
+            // pass) go to the camera first, as before a restart: the start reads every
+            // feature back and would drop them.
+            if (cam->camera_update_features(1) > 0)
+                cam->camera_update_limits();
             if (cam->camera_start_acquisition() == 0) {
                 cam->saved_start = 0;
                 running = true;

@@ -230,6 +230,22 @@ TEST_F(UpdateWithCamera, SavedStartRequestComesBackAfterTwoIdlePasses)
     EXPECT_THAT(err.text(), HasSubstr("UPD: OLD start is back"));
 }
 
+TEST_F(UpdateWithCamera, SettingWrittenTogetherWithStartReachesTheCamera)
+{
+    // A client sets the exposure and switches acquisition on before the thread has
+    // applied the exposure: the start must not drop the pending write.
+    auto* exposure = dynamic_cast<D_cam_param_int*>(loc->find_property("EXPOSURETIMERAW"));
+    ASSERT_NE(exposure, nullptr);
+    const int64_t before = loc->pCamera->ExposureTimeRaw.GetValue();
+    const int64_t wanted = before == 5000 ? 6000 : 5000;
+    ASSERT_EQ(exposure->client_write(mirva::ClientValue{wanted}).code, mirva::WriteResult::ok);
+    loc->start_.set_value(1);
+    update(loc);
+    ASSERT_TRUE(eventually([&] { return loc->frame_counter_.value() > 0; }));
+    EXPECT_EQ(loc->pCamera->ExposureTimeRaw.GetValue(), wanted);
+    EXPECT_EQ(exposure->value(), wanted);
+}
+
 TEST_F(UpdateWithCamera, DestroyingARunningLocationEndsItsThreadAndClosesTheCamera)
 {
     update(loc);
