@@ -87,7 +87,25 @@ void demosaic_luma_line(const T* a, const T* c, const T* b, uint32_t w, T* out) 
         out[x] = static_cast<T>((wx * xv + 150 * uint32_t{c[x]} + wy * y + 128) >> 8);
     };
 
+    auto one = [&](size_t x) {
+        if (((x & 1) == 0) == x_first)
+            at_x(x);
+        else
+            at_green(x);
+    };
+
     size_t x = 0;
+    if constexpr (sizeof(T) == 1) {
+        // The vector kernel starts at an X site.
+        if constexpr (x_first) {
+            x = simd::demosaic8_luma_x_first(a, c, b, w, out, x_is_red);
+        } else if (w > 1) {
+            at_green(0);
+            x = 1 + simd::demosaic8_luma_x_first(a + 1, c + 1, b + 1, w - 1, out + 1, x_is_red);
+        }
+    }
+    if (x < w && (x & 1) != 0)
+        one(x++);
     for (; x + 1 < w; x += 2) {
         if constexpr (x_first) {
             at_x(x);
@@ -97,12 +115,8 @@ void demosaic_luma_line(const T* a, const T* c, const T* b, uint32_t w, T* out) 
             at_x(x + 1);
         }
     }
-    if (x < w) {
-        if constexpr (x_first)
-            at_x(x);
-        else
-            at_green(x);
-    }
+    if (x < w)
+        one(x);
 }
 
 template <typename T>

@@ -394,6 +394,89 @@ __attribute__((target("avx2"))) uint32_t demosaic8_x_first_avx2(const uint8_t* a
     return x;
 }
 
+// Luminance of the demosaiced line without forming the colours as bytes. A vector of bytes
+// read as 16-bit words holds an X site in the low byte of each word (the line starts with
+// X) and a green site in the high byte, so both kinds of site are computed on words side
+// by side and the two results go back into the low and high bytes of the same words:
+//   X site:     c[x]           (c[x-1] + c[x+1] + a[x] + b[x] + 2) >> 2 as G,
+//               (a[x-1] + a[x+1] + b[x-1] + b[x+1] + 2) >> 2 as Y
+//   green site: (c[x-1] + c[x+1] + 1) >> 1 as X,   c[x] as G,   (a[x] + b[x] + 1) >> 1 as Y
+// with the neighbours at x+1 taken from the high bytes of the load at x and those at
+// x-1 from the low bytes of the load at x-1. The weighted sum is at most 255 * 256 + 128,
+// so unsigned 16-bit arithmetic is exact.
+inline __m128i luma_words_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b, __m128i wx,
+                                  __m128i wy) noexcept
+{
+    auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    const __m128i c0 = load(c), a0 = load(a), b0 = load(b);
+    const __m128i c_x = _mm_and_si128(c0, low), c_g = _mm_srli_epi16(c0, 8);
+    const __m128i a_x = _mm_and_si128(a0, low), a_g = _mm_srli_epi16(a0, 8);
+    const __m128i b_x = _mm_and_si128(b0, low), b_g = _mm_srli_epi16(b0, 8);
+    const __m128i c_left = _mm_and_si128(load(c - 1), low);   // c[x-1] of each X site
+    const __m128i c_right = _mm_srli_epi16(load(c + 1), 8);   // c[x+1] of each green site
+    const __m128i a_left = _mm_and_si128(load(a - 1), low);
+    const __m128i b_left = _mm_and_si128(load(b - 1), low);
+    const __m128i two = _mm_set1_epi16(2);
+    const __m128i g4 = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(c_left, c_g), _mm_add_epi16(_mm_add_epi16(a_x, b_x), two)), 2);
+    const __m128i y4 = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(a_left, a_g), _mm_add_epi16(_mm_add_epi16(b_left, b_g), two)), 2);
+    const __m128i x2 = _mm_avg_epu16(c_x, c_right);
+    const __m128i y2 = _mm_avg_epu16(a_g, b_g);
+    const __m128i wg = _mm_set1_epi16(150), round = _mm_set1_epi16(128);
+    const __m128i at_x = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(c_x, wx), _mm_mullo_epi16(g4, wg)),
+                                       _mm_add_epi16(_mm_mullo_epi16(y4, wy), round));
+    const __m128i at_g = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(x2, wx), _mm_mullo_epi16(c_g, wg)),
+                                       _mm_add_epi16(_mm_mullo_epi16(y2, wy), round));
+    // (sum >> 8) into the low byte for X sites, into the high byte for green sites.
+    return _mm_or_si128(_mm_srli_epi16(at_x, 8), _mm_andnot_si128(low, at_g));
+}
+
+// SSE2 (part of x86-64): 16 pixels per step.
+uint32_t demosaic8_luma_x_first_sse2(const uint8_t* a, const uint8_t* c, const uint8_t* b, uint32_t w,
+                                     uint8_t* out, bool x_is_red) noexcept
+{
+    const __m128i wx = _mm_set1_epi16(x_is_red ? 77 : 29), wy = _mm_set1_epi16(x_is_red ? 29 : 77);
+    uint32_t x = 0;
+    for (; x + 16 <= w; x += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), luma_words_x_first(a + x, c + x, b + x, wx, wy));
+    return x;
+}
+
+// As the SSE2 kernel, 32 pixels per step; the words never cross the 128-bit lanes.
+__attribute__((target("avx2"))) uint32_t demosaic8_luma_x_first_avx2(const uint8_t* a, const uint8_t* c,
+                                                                      const uint8_t* b, uint32_t w, uint8_t* out,
+                                                                      bool x_is_red) noexcept
+{
+    const __m256i wx = _mm256_set1_epi16(x_is_red ? 77 : 29), wy = _mm256_set1_epi16(x_is_red ? 29 : 77);
+    const __m256i low = _mm256_set1_epi16(0x00FF);
+    const __m256i two = _mm256_set1_epi16(2);
+    const __m256i wg = _mm256_set1_epi16(150), round = _mm256_set1_epi16(128);
+    uint32_t x = 0;
+    for (; x + 32 <= w; x += 32) {
+        const __m256i c0 = ld256(c + x), a0 = ld256(a + x), b0 = ld256(b + x);
+        const __m256i c_x = _mm256_and_si256(c0, low), c_g = _mm256_srli_epi16(c0, 8);
+        const __m256i a_x = _mm256_and_si256(a0, low), a_g = _mm256_srli_epi16(a0, 8);
+        const __m256i b_x = _mm256_and_si256(b0, low), b_g = _mm256_srli_epi16(b0, 8);
+        const __m256i c_left = _mm256_and_si256(ld256(c + x - 1), low);
+        const __m256i c_right = _mm256_srli_epi16(ld256(c + x + 1), 8);
+        const __m256i a_left = _mm256_and_si256(ld256(a + x - 1), low);
+        const __m256i b_left = _mm256_and_si256(ld256(b + x - 1), low);
+        const __m256i g4 = _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(c_left, c_g), _mm256_add_epi16(_mm256_add_epi16(a_x, b_x), two)), 2);
+        const __m256i y4 = _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(a_left, a_g), _mm256_add_epi16(_mm256_add_epi16(b_left, b_g), two)), 2);
+        const __m256i x2 = _mm256_avg_epu16(c_x, c_right);
+        const __m256i y2 = _mm256_avg_epu16(a_g, b_g);
+        const __m256i at_x = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(c_x, wx), _mm256_mullo_epi16(g4, wg)),
+                                              _mm256_add_epi16(_mm256_mullo_epi16(y4, wy), round));
+        const __m256i at_g = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(x2, wx), _mm256_mullo_epi16(c_g, wg)),
+                                              _mm256_add_epi16(_mm256_mullo_epi16(y2, wy), round));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_or_si256(_mm256_srli_epi16(at_x, 8), _mm256_andnot_si256(low, at_g)));
+    }
+    return x;
+}
+
 bool cpu_has_sse41() noexcept
 {
     static const bool has = __builtin_cpu_supports("sse4.1");
@@ -411,6 +494,14 @@ uint32_t demosaic8_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b,
         return x + demosaic8_x_first_sse41(a + x, c + x, b + x, w - x, out + 3 * size_t{x}, x_is_red);
     }
     return cpu_has_sse41() ? demosaic8_x_first_sse41(a, c, b, w, out, x_is_red) : 0;
+}
+
+uint32_t demosaic8_luma_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b, uint32_t w, uint8_t* out,
+                                bool x_is_red) noexcept
+{
+    // The wide kernel leaves up to 31 pixels; the narrow one takes 16 of them when it can.
+    const uint32_t x = cpu_has_avx2() ? demosaic8_luma_x_first_avx2(a, c, b, w, out, x_is_red) : 0;
+    return x + demosaic8_luma_x_first_sse2(a + x, c + x, b + x, w - x, out + x, x_is_red);
 }
 
 uint32_t colour8_to_luma(const uint8_t* src, uint32_t w, uint8_t* out, unsigned step, bool swap) noexcept
@@ -470,6 +561,10 @@ uint32_t grey8_to_rgb(const uint8_t* src, uint32_t w, uint8_t* out) noexcept
 bool has_avx2() noexcept { return false; }
 uint32_t unpack_lsb_stream(const uint8_t*, uint32_t, uint16_t*, unsigned) noexcept { return 0; }
 uint32_t demosaic8_x_first(const uint8_t*, const uint8_t*, const uint8_t*, uint32_t, uint8_t*, bool) noexcept { return 0; }
+uint32_t demosaic8_luma_x_first(const uint8_t*, const uint8_t*, const uint8_t*, uint32_t, uint8_t*, bool) noexcept
+{
+    return 0;
+}
 uint32_t colour8_to_luma(const uint8_t*, uint32_t, uint8_t*, unsigned, bool) noexcept { return 0; }
 uint32_t yuv422_to_rgb(const uint8_t*, uint32_t, uint8_t*, const uint8_t[4]) noexcept { return 0; }
 uint32_t unpack_two_in_three(const uint8_t*, uint32_t, uint16_t*, unsigned) noexcept { return 0; }

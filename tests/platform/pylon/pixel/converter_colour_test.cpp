@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,64 @@ TEST_P(ConverterBayer, MonoIsTheLuminanceOfTheColourOutput)
         const auto mono16 = convert(type, PixelType_Mono16, 0, src, w, h);
         for (uint32_t i = 0; i < w * h; ++i)
             ASSERT_EQ(mono16[2 * i] | (mono16[2 * i + 1] << 8), mono[i]) << info->name << " pixel " << i;
+    }
+}
+
+namespace {
+
+// Bilinear demosaicing of one pixel written from its definition, with the image mirrored
+// by two pixels at every edge (so a neighbour keeps its colour); px holds 8-bit values.
+Rgb reference_colour(const char* quad, const std::vector<uint16_t>& px, uint32_t w, uint32_t h, int x, int y)
+{
+    auto fold = [](int i, uint32_t n) { return i < 0 ? (n > 1 ? 1 : 0) : i >= int(n) ? (n > 1 ? int(n) - 2 : 0) : i; };
+    auto v = [&](int i, int j) { return int{px[size_t(fold(j, h)) * w + size_t(fold(i, w))]}; };
+    auto colour_at = [&](int i, int j) { return quad[(j & 1) * 2 + (i & 1)]; };
+    int r = 0, g = 0, b = 0;
+    auto set = [&](char which, int value) { (which == 'R' ? r : which == 'G' ? g : b) = value; };
+    const char own = colour_at(x, y);
+    set(own, v(x, y));
+    if (own == 'G') {
+        set(colour_at(x + 1, y), (v(x - 1, y) + v(x + 1, y) + 1) >> 1);
+        set(colour_at(x, y + 1), (v(x, y - 1) + v(x, y + 1) + 1) >> 1);
+    } else {
+        set('G', (v(x - 1, y) + v(x + 1, y) + v(x, y - 1) + v(x, y + 1) + 2) >> 2);
+        set(own == 'R' ? 'B' : 'R', (v(x - 1, y - 1) + v(x + 1, y - 1) + v(x - 1, y + 1) + v(x + 1, y + 1) + 2) >> 2);
+    }
+    return Rgb{r, g, b};
+}
+
+} // namespace
+
+// Random mosaics in widths around the vector steps of the line kernels (16 and 32 pixels,
+// counted from the first X site of a line), so the vector part, the scalar rest and the
+// edges are all compared with the definition, for lines that start with X and with green.
+TEST_P(ConverterBayer, RandomMosaicsMatchTheDefinitionInEveryWidth)
+{
+    const EPixelType type = GetParam();
+    const SPixelFormatInfo* info = FindPixelFormat(type);
+    const unsigned down = info->bitDepth - 8;
+    std::mt19937 random(7);
+    for (uint32_t w : {1u, 2u, 3u, 15u, 16u, 17u, 31u, 32u, 33u, 34u, 48u, 49u, 50u, 63u, 64u, 65u, 97u, 1281u}) {
+        for (uint32_t h : {1u, 2u, 3u, 6u}) {
+            std::vector<uint16_t> px(size_t{w} * h), px8(px.size());
+            for (size_t i = 0; i < px.size(); ++i) {
+                px[i] = static_cast<uint16_t>(random() & ((1u << info->bitDepth) - 1));
+                px8[i] = static_cast<uint16_t>(px[i] >> down);
+            }
+            const auto src = bayer_bytes(type, px, w, h);
+            const auto rgb = convert(type, PixelType_RGB8packed, 0, src, w, h);
+            const auto mono = convert(type, PixelType_Mono8, 0, src, w, h);
+            for (uint32_t y = 0; y < h; ++y)
+                for (uint32_t x = 0; x < w; ++x) {
+                    const Rgb want = reference_colour(quad_of(info->bayer), px8, w, h, int(x), int(y));
+                    const size_t i = size_t{y} * w + x;
+                    ASSERT_EQ(mono[i], luma(want.r, want.g, want.b))
+                        << info->name << " " << w << "x" << h << " at " << x << "," << y;
+                    ASSERT_EQ(rgb[3 * i], want.r) << info->name << " " << w << "x" << h << " at " << x << "," << y;
+                    ASSERT_EQ(rgb[3 * i + 1], want.g) << info->name << " " << w << "x" << h << " at " << x << "," << y;
+                    ASSERT_EQ(rgb[3 * i + 2], want.b) << info->name << " " << w << "x" << h << " at " << x << "," << y;
+                }
+        }
     }
 }
 
