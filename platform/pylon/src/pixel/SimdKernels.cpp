@@ -499,9 +499,22 @@ uint32_t demosaic8_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b,
 uint32_t demosaic8_luma_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b, uint32_t w, uint8_t* out,
                                 bool x_is_red) noexcept
 {
-    // The wide kernel leaves up to 31 pixels; the narrow one takes 16 of them when it can.
-    const uint32_t x = cpu_has_avx2() ? demosaic8_luma_x_first_avx2(a, c, b, w, out, x_is_red) : 0;
-    return x + demosaic8_luma_x_first_sse2(a + x, c + x, b + x, w - x, out + x, x_is_red);
+    // The rest of a line is done by one more step that ends at the line end (or one pixel
+    // before it, as a step starts at an X site), overlapping pixels already done: they get
+    // the same values again. This leaves at most one pixel to the scalar code. Lines too
+    // short for the wide kernel take the narrow one.
+    const bool wide = cpu_has_avx2() && w >= 32;
+    const uint32_t step = wide ? 32 : 16;
+    auto run = [&](uint32_t from, uint32_t n) {
+        return wide ? demosaic8_luma_x_first_avx2(a + from, c + from, b + from, n, out + from, x_is_red)
+                    : demosaic8_luma_x_first_sse2(a + from, c + from, b + from, n, out + from, x_is_red);
+    };
+    uint32_t x = run(0, w);
+    if (x < w && w >= step) {
+        const uint32_t last = (w - step) & ~1u;
+        x = last + run(last, step);
+    }
+    return x;
 }
 
 uint32_t colour8_to_luma(const uint8_t* src, uint32_t w, uint8_t* out, unsigned step, bool swap) noexcept
