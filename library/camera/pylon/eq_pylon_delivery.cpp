@@ -393,6 +393,7 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
                     out_width = size_x;
                     out_height = size_y;
                     out_extra = 0;
+                    out_bpp = n;
                     out_free = false;
                     new_image = true;
                     handed_over = true;

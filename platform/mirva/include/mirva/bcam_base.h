@@ -238,6 +238,9 @@ public:
     bool out_free = true;      // guarded by out_mx: the output thread has taken the last image
     bool new_image = false;    // guarded by out_mx
     int out_width = 0, out_height = 0, out_extra = 0;  // guarded by out_mx
+    // guarded by out_mx: bytes per pixel of the handed-over image, fixed at the hand-over
+    // because the next frame may already change the effective bits (0: from those bits)
+    int out_bpp = 0;
 
 private:
     void deliver_(std::shared_ptr<mirva::DeliveredImage> image);  // image-output thread

@@ -36,7 +36,7 @@ void ImageOutput::run() {
             cam_.out_cond.wait_for(lk, std::chrono::milliseconds(200), [&] { return cam_.new_image || stop_.load(); });
             if (stop_.load()) break;
             if (!cam_.new_image) continue;
-            int bpp = bytes_for_bits(cam_.ebits_.value());
+            int bpp = cam_.out_bpp > 0 ? cam_.out_bpp : bytes_for_bits(cam_.ebits_.value());
             int w = cam_.out_width > 0 ? cam_.out_width : 0;
             int h = cam_.out_height > 0 ? cam_.out_height : 0;
             size_t n = static_cast<size_t>(w) * static_cast<size_t>(h) * static_cast<size_t>(bpp);

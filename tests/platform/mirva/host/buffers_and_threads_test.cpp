@@ -26,7 +26,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // Hands an image to the output thread the way frame delivery does.
-bool hand_over(bcam_base& cam, const std::vector<uint8_t>& pixels, int w, int h) {
+bool hand_over(bcam_base& cam, const std::vector<uint8_t>& pixels, int w, int h, int bpp = 0) {
     std::lock_guard lk(cam.out_mx);
     if (!cam.out_free) return false;
     if (!pixels.empty()) {
@@ -36,6 +36,7 @@ bool hand_over(bcam_base& cam, const std::vector<uint8_t>& pixels, int w, int h)
     cam.out_width = w;
     cam.out_height = h;
     cam.out_extra = 0;
+    cam.out_bpp = bpp;
     cam.out_free = false;
     cam.new_image = true;
     cam.out_cond.notify_all();
@@ -243,6 +244,15 @@ TEST(ImageOutputTest, HandedOverImagesBecomeTheLatestImage) {
     auto img3 = cam.wait_for_image(2, 5s);
     ASSERT_NE(img3, nullptr);
     EXPECT_TRUE(img3->pixels.empty());
+
+    // An 8-bit image handed over before the effective bits went to 12 for the next frame
+    // keeps its own pixel size.
+    auto narrow = ramp(6 * 3);
+    ASSERT_TRUE(hand_over(cam, narrow, 6, 3, 1));
+    auto img4 = cam.wait_for_image(3, 5s);
+    ASSERT_NE(img4, nullptr);
+    EXPECT_EQ(img4->bytes_per_pixel, 1);
+    EXPECT_EQ(img4->pixels, narrow);
 
     cam.camera_stop_mirva_output_thread();
     cam.camera_stop_mirva_output_thread();
