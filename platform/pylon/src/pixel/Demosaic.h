@@ -94,15 +94,21 @@ void demosaic_luma_line(const T* a, const T* c, const T* b, uint32_t w, T* out) 
             at_green(x);
     };
 
+    // The vector kernels start at an X site.
+    auto vector_part = [&](size_t from) -> size_t {
+        if constexpr (sizeof(T) == 1)
+            return simd::demosaic8_luma_x_first(a + from, c + from, b + from, static_cast<uint32_t>(w - from), out + from,
+                                                x_is_red);
+        else
+            return simd::demosaic16_luma_x_first(a + from, c + from, b + from, static_cast<uint32_t>(w - from), out + from,
+                                                 x_is_red);
+    };
     size_t x = 0;
-    if constexpr (sizeof(T) == 1) {
-        // The vector kernel starts at an X site.
-        if constexpr (x_first) {
-            x = simd::demosaic8_luma_x_first(a, c, b, w, out, x_is_red);
-        } else if (w > 1) {
-            at_green(0);
-            x = 1 + simd::demosaic8_luma_x_first(a + 1, c + 1, b + 1, w - 1, out + 1, x_is_red);
-        }
+    if constexpr (x_first) {
+        x = vector_part(0);
+    } else if (w > 1) {
+        at_green(0);
+        x = 1 + vector_part(1);
     }
     if (x < w && (x & 1) != 0)
         one(x++);

@@ -477,6 +477,49 @@ __attribute__((target("avx2"))) uint32_t demosaic8_luma_x_first_avx2(const uint8
     return x;
 }
 
+__attribute__((target("avx2"))) inline __m256i ld256(const uint16_t* p) noexcept
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The same for 16-bit lines: X sites in the low and green sites in the high word of each
+// 32-bit lane, 16 pixels per step. The weighted sum is below 2^24.
+__attribute__((target("avx2"))) uint32_t demosaic16_luma_x_first_avx2(const uint16_t* a, const uint16_t* c,
+                                                                       const uint16_t* b, uint32_t w, uint16_t* out,
+                                                                       bool x_is_red) noexcept
+{
+    const __m256i wx = _mm256_set1_epi32(x_is_red ? 77 : 29), wy = _mm256_set1_epi32(x_is_red ? 29 : 77);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const __m256i one = _mm256_set1_epi32(1), two = _mm256_set1_epi32(2);
+    const __m256i wg = _mm256_set1_epi32(150), round = _mm256_set1_epi32(128);
+    uint32_t x = 0;
+    for (; x + 16 <= w; x += 16) {
+        const __m256i c0 = ld256(c + x), a0 = ld256(a + x), b0 = ld256(b + x);
+        const __m256i c_x = _mm256_and_si256(c0, low), c_g = _mm256_srli_epi32(c0, 16);
+        const __m256i a_x = _mm256_and_si256(a0, low), a_g = _mm256_srli_epi32(a0, 16);
+        const __m256i b_x = _mm256_and_si256(b0, low), b_g = _mm256_srli_epi32(b0, 16);
+        const __m256i c_left = _mm256_and_si256(ld256(c + x - 1), low);
+        const __m256i c_right = _mm256_srli_epi32(ld256(c + x + 1), 16);
+        const __m256i a_left = _mm256_and_si256(ld256(a + x - 1), low);
+        const __m256i b_left = _mm256_and_si256(ld256(b + x - 1), low);
+        const __m256i g4 = _mm256_srli_epi32(
+            _mm256_add_epi32(_mm256_add_epi32(c_left, c_g), _mm256_add_epi32(_mm256_add_epi32(a_x, b_x), two)), 2);
+        const __m256i y4 = _mm256_srli_epi32(
+            _mm256_add_epi32(_mm256_add_epi32(a_left, a_g), _mm256_add_epi32(_mm256_add_epi32(b_left, b_g), two)), 2);
+        const __m256i x2 = _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(c_x, c_right), one), 1);
+        const __m256i y2 = _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(a_g, b_g), one), 1);
+        const __m256i at_x = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(c_x, wx), _mm256_mullo_epi32(g4, wg)),
+                                              _mm256_add_epi32(_mm256_mullo_epi32(y4, wy), round));
+        const __m256i at_g = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(x2, wx), _mm256_mullo_epi32(c_g, wg)),
+                                              _mm256_add_epi32(_mm256_mullo_epi32(y2, wy), round));
+        // (sum >> 8) into the low word for X sites, into the high word for green sites.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_or_si256(_mm256_srli_epi32(at_x, 8),
+                                            _mm256_andnot_si256(low, _mm256_slli_epi32(at_g, 8))));
+    }
+    return x;
+}
+
 bool cpu_has_sse41() noexcept
 {
     static const bool has = __builtin_cpu_supports("sse4.1");
@@ -513,6 +556,20 @@ uint32_t demosaic8_luma_x_first(const uint8_t* a, const uint8_t* c, const uint8_
     if (x < w && w >= step) {
         const uint32_t last = (w - step) & ~1u;
         x = last + run(last, step);
+    }
+    return x;
+}
+
+uint32_t demosaic16_luma_x_first(const uint16_t* a, const uint16_t* c, const uint16_t* b, uint32_t w,
+                                 uint16_t* out, bool x_is_red) noexcept
+{
+    // As the 8-bit one, with a last step that overlaps pixels already done.
+    if (!cpu_has_avx2() || w < 16)
+        return 0;
+    uint32_t x = demosaic16_luma_x_first_avx2(a, c, b, w, out, x_is_red);
+    if (x < w) {
+        const uint32_t last = (w - 16) & ~1u;
+        x = last + demosaic16_luma_x_first_avx2(a + last, c + last, b + last, 16, out + last, x_is_red);
     }
     return x;
 }
@@ -575,6 +632,10 @@ bool has_avx2() noexcept { return false; }
 uint32_t unpack_lsb_stream(const uint8_t*, uint32_t, uint16_t*, unsigned) noexcept { return 0; }
 uint32_t demosaic8_x_first(const uint8_t*, const uint8_t*, const uint8_t*, uint32_t, uint8_t*, bool) noexcept { return 0; }
 uint32_t demosaic8_luma_x_first(const uint8_t*, const uint8_t*, const uint8_t*, uint32_t, uint8_t*, bool) noexcept
+{
+    return 0;
+}
+uint32_t demosaic16_luma_x_first(const uint16_t*, const uint16_t*, const uint16_t*, uint32_t, uint16_t*, bool) noexcept
 {
     return 0;
 }

@@ -33,6 +33,10 @@ uint32_t demosaic8_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b,
 uint32_t demosaic8_luma_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b, uint32_t w, uint8_t* out,
                                 bool x_is_red) noexcept;
 
+// The same for 16-bit lines (any 16-bit values).
+uint32_t demosaic16_luma_x_first(const uint16_t* a, const uint16_t* c, const uint16_t* b, uint32_t w,
+                                 uint16_t* out, bool x_is_red) noexcept;
+
 // Luminance (R*77 + G*150 + B*29 + 128) >> 8 of an interleaved 8-bit colour line: step 3
 // or 4 bytes per pixel, swap = blue first.
 uint32_t colour8_to_luma(const uint8_t* src, uint32_t w, uint8_t* out, unsigned step, bool swap) noexcept;

@@ -188,7 +188,8 @@ Rgb reference_colour(const char* quad, const std::vector<uint16_t>& px, uint32_t
 
 // Random mosaics in widths around the vector steps of the line kernels (16 and 32 pixels,
 // counted from the first X site of a line), so the vector part, the scalar rest and the
-// edges are all compared with the definition, for lines that start with X and with green.
+// edges are all compared with the definition, for lines that start with X and with green,
+// in RGB8, Mono8 and (at the full source depth) Mono16.
 TEST_P(ConverterBayer, RandomMosaicsMatchTheDefinitionInEveryWidth)
 {
     const EPixelType type = GetParam();
@@ -205,10 +206,14 @@ TEST_P(ConverterBayer, RandomMosaicsMatchTheDefinitionInEveryWidth)
             const auto src = bayer_bytes(type, px, w, h);
             const auto rgb = convert(type, PixelType_RGB8packed, 0, src, w, h);
             const auto mono = convert(type, PixelType_Mono8, 0, src, w, h);
+            const auto mono16 = convert(type, PixelType_Mono16, 0, src, w, h);
             for (uint32_t y = 0; y < h; ++y)
                 for (uint32_t x = 0; x < w; ++x) {
                     const Rgb want = reference_colour(quad_of(info->bayer), px8, w, h, int(x), int(y));
+                    const Rgb want16 = reference_colour(quad_of(info->bayer), px, w, h, int(x), int(y));
                     const size_t i = size_t{y} * w + x;
+                    ASSERT_EQ(mono16[2 * i] | (mono16[2 * i + 1] << 8), luma(want16.r, want16.g, want16.b))
+                        << info->name << " " << w << "x" << h << " at " << x << "," << y;
                     ASSERT_EQ(mono[i], luma(want.r, want.g, want.b))
                         << info->name << " " << w << "x" << h << " at " << x << "," << y;
                     ASSERT_EQ(rgb[3 * i], want.r) << info->name << " " << w << "x" << h << " at " << x << "," << y;
