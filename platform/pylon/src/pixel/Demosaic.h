@@ -96,12 +96,11 @@ void demosaic_luma_line(const T* a, const T* c, const T* b, uint32_t w, T* out) 
 
     // The vector kernels start at an X site.
     auto vector_part = [&](size_t from) -> size_t {
+        const auto n = static_cast<uint32_t>(w - from);
         if constexpr (sizeof(T) == 1)
-            return simd::demosaic8_luma_x_first(a + from, c + from, b + from, static_cast<uint32_t>(w - from), out + from,
-                                                x_is_red);
+            return simd::demosaic8_luma_x_first(a + from, c + from, b + from, n, out + from, x_is_red);
         else
-            return simd::demosaic16_luma_x_first(a + from, c + from, b + from, static_cast<uint32_t>(w - from), out + from,
-                                                 x_is_red);
+            return simd::demosaic16_luma_x_first(a + from, c + from, b + from, n, out + from, x_is_red);
     };
     size_t x = 0;
     if constexpr (x_first) {

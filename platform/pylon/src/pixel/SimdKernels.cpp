@@ -401,9 +401,10 @@ __attribute__((target("avx2"))) uint32_t demosaic8_x_first_avx2(const uint8_t* a
 //   X site:     c[x]           (c[x-1] + c[x+1] + a[x] + b[x] + 2) >> 2 as G,
 //               (a[x-1] + a[x+1] + b[x-1] + b[x+1] + 2) >> 2 as Y
 //   green site: (c[x-1] + c[x+1] + 1) >> 1 as X,   c[x] as G,   (a[x] + b[x] + 1) >> 1 as Y
-// with the neighbours at x+1 taken from the high bytes of the load at x and those at
-// x-1 from the low bytes of the load at x-1. The weighted sum is at most 255 * 256 + 128,
-// so unsigned 16-bit arithmetic is exact.
+// Word i of the load at x holds the X site 2i (low) and its right neighbour, the green
+// site 2i+1 (high). The left neighbour of the X site is the low byte of word i of the load
+// at x-1; the right neighbour of the green site the high byte of word i of the load at x+1.
+// The weighted sum is at most 255 * 256 + 128, so unsigned 16-bit arithmetic is exact.
 inline __m128i luma_words_x_first(const uint8_t* a, const uint8_t* c, const uint8_t* b, __m128i wx,
                                   __m128i wy) noexcept
 {
@@ -413,13 +414,15 @@ inline __m128i luma_words_x_first(const uint8_t* a, const uint8_t* c, const uint
     const __m128i c_x = _mm_and_si128(c0, low), c_g = _mm_srli_epi16(c0, 8);
     const __m128i a_x = _mm_and_si128(a0, low), a_g = _mm_srli_epi16(a0, 8);
     const __m128i b_x = _mm_and_si128(b0, low), b_g = _mm_srli_epi16(b0, 8);
-    const __m128i c_left = _mm_and_si128(load(c - 1), low);   // c[x-1] of each X site
-    const __m128i c_right = _mm_srli_epi16(load(c + 1), 8);   // c[x+1] of each green site
+    const __m128i c_left = _mm_and_si128(load(c - 1), low); // left of each X site
+    const __m128i c_right = _mm_srli_epi16(load(c + 1), 8); // right of each green site
     const __m128i a_left = _mm_and_si128(load(a - 1), low);
     const __m128i b_left = _mm_and_si128(load(b - 1), low);
     const __m128i two = _mm_set1_epi16(2);
-    const __m128i g4 = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(c_left, c_g), _mm_add_epi16(_mm_add_epi16(a_x, b_x), two)), 2);
-    const __m128i y4 = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(a_left, a_g), _mm_add_epi16(_mm_add_epi16(b_left, b_g), two)), 2);
+    const __m128i g4 =
+        _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(c_left, c_g), _mm_add_epi16(_mm_add_epi16(a_x, b_x), two)), 2);
+    const __m128i y4 =
+        _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(a_left, a_g), _mm_add_epi16(_mm_add_epi16(b_left, b_g), two)), 2);
     const __m128i x2 = _mm_avg_epu16(c_x, c_right);
     const __m128i y2 = _mm_avg_epu16(a_g, b_g);
     const __m128i wg = _mm_set1_epi16(150), round = _mm_set1_epi16(128);

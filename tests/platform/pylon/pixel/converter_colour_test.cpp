@@ -163,11 +163,16 @@ TEST_P(ConverterBayer, MonoIsTheLuminanceOfTheColourOutput)
 
 namespace {
 
-// Bilinear demosaicing of one pixel written from its definition, with the image mirrored
-// by two pixels at every edge (so a neighbour keeps its colour); px holds 8-bit values.
+// Bilinear demosaicing of one pixel of the mosaic px, written from its definition; the
+// image is mirrored about its edge pixels (index -1 reads index 1), so a neighbour keeps
+// its colour.
 Rgb reference_colour(const char* quad, const std::vector<uint16_t>& px, uint32_t w, uint32_t h, int x, int y)
 {
-    auto fold = [](int i, uint32_t n) { return i < 0 ? (n > 1 ? 1 : 0) : i >= int(n) ? (n > 1 ? int(n) - 2 : 0) : i; };
+    auto fold = [](int i, uint32_t n) {
+        if (i < 0)
+            return n > 1 ? 1 : 0;
+        return i >= int(n) ? (n > 1 ? int(n) - 2 : 0) : i;
+    };
     auto v = [&](int i, int j) { return int{px[size_t(fold(j, h)) * w + size_t(fold(i, w))]}; };
     auto colour_at = [&](int i, int j) { return quad[(j & 1) * 2 + (i & 1)]; };
     int r = 0, g = 0, b = 0;
@@ -179,7 +184,8 @@ Rgb reference_colour(const char* quad, const std::vector<uint16_t>& px, uint32_t
         set(colour_at(x, y + 1), (v(x, y - 1) + v(x, y + 1) + 1) >> 1);
     } else {
         set('G', (v(x - 1, y) + v(x + 1, y) + v(x, y - 1) + v(x, y + 1) + 2) >> 2);
-        set(own == 'R' ? 'B' : 'R', (v(x - 1, y - 1) + v(x + 1, y - 1) + v(x - 1, y + 1) + v(x + 1, y + 1) + 2) >> 2);
+        const int diagonals = v(x - 1, y - 1) + v(x + 1, y - 1) + v(x - 1, y + 1) + v(x + 1, y + 1);
+        set(own == 'R' ? 'B' : 'R', (diagonals + 2) >> 2);
     }
     return Rgb{r, g, b};
 }
@@ -207,18 +213,21 @@ TEST_P(ConverterBayer, RandomMosaicsMatchTheDefinitionInEveryWidth)
             const auto rgb = convert(type, PixelType_RGB8packed, 0, src, w, h);
             const auto mono = convert(type, PixelType_Mono8, 0, src, w, h);
             const auto mono16 = convert(type, PixelType_Mono16, 0, src, w, h);
+            auto where = [&](uint32_t x, uint32_t y) {
+                return std::string(info->name) + " " + std::to_string(w) + "x" + std::to_string(h) + " at " +
+                       std::to_string(x) + "," + std::to_string(y);
+            };
             for (uint32_t y = 0; y < h; ++y)
                 for (uint32_t x = 0; x < w; ++x) {
                     const Rgb want = reference_colour(quad_of(info->bayer), px8, w, h, int(x), int(y));
                     const Rgb want16 = reference_colour(quad_of(info->bayer), px, w, h, int(x), int(y));
                     const size_t i = size_t{y} * w + x;
+                    ASSERT_EQ(mono[i], luma(want.r, want.g, want.b)) << where(x, y);
                     ASSERT_EQ(mono16[2 * i] | (mono16[2 * i + 1] << 8), luma(want16.r, want16.g, want16.b))
-                        << info->name << " " << w << "x" << h << " at " << x << "," << y;
-                    ASSERT_EQ(mono[i], luma(want.r, want.g, want.b))
-                        << info->name << " " << w << "x" << h << " at " << x << "," << y;
-                    ASSERT_EQ(rgb[3 * i], want.r) << info->name << " " << w << "x" << h << " at " << x << "," << y;
-                    ASSERT_EQ(rgb[3 * i + 1], want.g) << info->name << " " << w << "x" << h << " at " << x << "," << y;
-                    ASSERT_EQ(rgb[3 * i + 2], want.b) << info->name << " " << w << "x" << h << " at " << x << "," << y;
+                        << where(x, y);
+                    ASSERT_EQ(rgb[3 * i], want.r) << where(x, y);
+                    ASSERT_EQ(rgb[3 * i + 1], want.g) << where(x, y);
+                    ASSERT_EQ(rgb[3 * i + 2], want.b) << where(x, y);
                 }
         }
     }
