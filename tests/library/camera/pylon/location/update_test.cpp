@@ -246,6 +246,40 @@ TEST_F(UpdateWithCamera, SettingWrittenTogetherWithStartReachesTheCamera)
     EXPECT_EQ(exposure->value(), wanted);
 }
 
+TEST_F(UpdateWithCamera, RegionChangeWhileAcquiringRestartsTheStreamWithIt)
+{
+    loc->start_.set_value(1);
+    update(loc);
+    ASSERT_TRUE(eventually([&] { return loc->frame_counter_.value() > 0; }));
+    auto* width = dynamic_cast<D_cam_param_int*>(loc->find_property("WIDTH.PYLON"));
+    ASSERT_NE(width, nullptr);
+    ASSERT_EQ(width->client_write(mirva::ClientValue{int64_t{640}}).code, mirva::WriteResult::ok);
+    // The thread stops the stream, writes the width and starts again; frames go on.
+    ASSERT_TRUE(eventually([&] { return loc->roi_x_end_.value() == 640 + loc->roi_x_start_.value() - 1; }));
+    const int counted = loc->frame_counter_.value();
+    EXPECT_TRUE(eventually([&] { return loc->frame_counter_.value() > counted + 2; }));
+    EXPECT_EQ(loc->pCamera->Width.GetValue(), 640);
+    EXPECT_EQ(width->value(), 640);
+    EXPECT_EQ(loc->start_.value(), 1);
+}
+
+TEST_F(UpdateWithCamera, UnplugWhileAcquiringEndsTheThreadAndTheNextUpdateShutsDown)
+{
+    loc->start_.set_value(1);
+    update(loc);
+    ASSERT_TRUE(eventually([&] { return loc->frame_counter_.value() > 0; }));
+    Stderr err;
+    ASSERT_TRUE(Pylon::Emulator::Instance().Unplug("1001"));
+    EXPECT_TRUE(eventually([&] { return loc->g_sts_.online() == 0; }));
+    ASSERT_TRUE(loc->wait_camera_thread_end(10));
+    update(loc);
+    EXPECT_FALSE(loc->setup_done);
+    EXPECT_EQ(loc->pCamera, nullptr);
+    EXPECT_TRUE(loc->pylon_prop_.empty());
+    EXPECT_EQ(loc->start_.value(), 1) << "kept for the recovery";
+    EXPECT_THAT(err.text(), HasSubstr("UPD: Camera  THREAD finished"));
+}
+
 TEST_F(UpdateWithCamera, DestroyingARunningLocationEndsItsThreadAndClosesTheCamera)
 {
     update(loc);
