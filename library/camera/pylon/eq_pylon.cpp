@@ -221,6 +221,13 @@ char* EqFctPylon::cam_error_set(int code)
 
 char* EqFctPylon::cam_error_set()
 {
+    // Callers store the code first and then call this to make it known: publish it, or
+    // clients keep seeing the code of an earlier failure (a set-up that failed once shows
+    // 5 although the next one succeeded). Published only on a change, since every
+    // delivered frame calls this.
+    const int code = err_code;
+    if (err_code_.value() != code)
+        err_code_.set_value(code);
     // The text stays valid until the next call on the same thread.
     thread_local std::string text;
     text = err_text_.value();

@@ -102,6 +102,9 @@ TEST_F(Lifecycle, FailedSetUpIsRetriedWithANewDiscovery)
     EXPECT_THAT(text, HasSubstr("A: WE are ONLINE"));
     EXPECT_EQ(a->setup_result, 1);
     EXPECT_TRUE(a->setup_done);
+    // Clients see the cleared error, not the code of the failed attempt.
+    EXPECT_EQ(a->err_code, 0);
+    EXPECT_EQ(a->err_code_.value(), 0);
 }
 
 TEST_F(Lifecycle, RemovedCameraTakesTheLocationOffLine)
@@ -166,9 +169,10 @@ TEST_F(Lifecycle, ErrorCodeSetterPublishesTheCodeAndReturnsTheText)
     EXPECT_STREQ(a->cam_error_set(7), "some text");
     EXPECT_EQ(a->err_code, 7);
     EXPECT_EQ(a->err_code_.value(), 7);
+    // The library stores a code and then calls the plain form, which publishes it too.
     a->err_code = 9;
     EXPECT_STREQ(a->cam_error_set(), "some text");
-    EXPECT_EQ(a->err_code_.value(), 7);
+    EXPECT_EQ(a->err_code_.value(), 9);
 }
 
 TEST_F(Lifecycle, TriggerFlagsCommitPendingValues)
