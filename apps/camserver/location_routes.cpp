@@ -6,6 +6,7 @@
 
 #include "json_properties.h"
 #include "routes.h"
+#include "write_check.h"
 
 namespace mirva::camserver {
 
@@ -27,6 +28,13 @@ json location_summary(EqFct& loc) {
     put("frame_rate", "FRAME.RATE");
     put("frame_counter", "FRAME.COUNTER");
     return o;
+}
+
+// 404 for a name the location never had, 503 for a feature of its absent camera.
+void reply_unknown(httplib::Response& res, EqFct& loc, const std::string& name) {
+    if (auto absent = absent_feature(loc, name))
+        return reply_error(res, absent->status, absent->message);
+    reply_error(res, 404, std::string("unknown property ") + name + " of location " + loc.name());
 }
 
 std::set<std::string> split_names(const std::string& text) {
@@ -66,9 +74,11 @@ void install_location_routes(httplib::Server& http, HttpApi& api) {
         if (!loc)
             return;
         const std::string name = req.matches[2];
+        if (auto bad = check_property_name(name))
+            return reply_error(res, bad->status, bad->message);
         auto o = property_json(*loc, name);
         if (!o)
-            return reply_error(res, 404, std::string("unknown property ") + name + " of location " + loc->name());
+            return reply_unknown(res, *loc, name);
         reply_json(res, *o);
     });
 
@@ -81,10 +91,13 @@ void install_location_routes(httplib::Server& http, HttpApi& api) {
         auto value = client_value_from_body(req.body, &error);
         if (!value)
             return reply_error(res, 400, name + ": " + error);
+        const WriteVerdict verdict = check_write(*loc, name, *value);
+        if (!verdict.ok())
+            return reply_error(res, verdict.status, verdict.message);
         std::optional<WriteResult> result;
         loc->with_property(name, [&](D_fct& p) { result = p.client_write(*value); });
         if (!result)
-            return reply_error(res, 404, std::string("unknown property ") + name + " of location " + loc->name());
+            return reply_unknown(res, *loc, name);
         switch (result->code) {
         case WriteResult::ok: break;
         case WriteResult::bad_value: return reply_error(res, 400, result->message);
@@ -93,6 +106,8 @@ void install_location_routes(httplib::Server& http, HttpApi& api) {
         auto o = property_json(*loc, name);
         if (!o)  // removed by the camera thread right after the write
             return reply_error(res, 404, std::string("property ") + name + " of location " + loc->name() + " is gone");
+        if (!verdict.message.empty())
+            (*o)["note"] = verdict.message;
         reply_json(res, *o);
     });
 }

@@ -11,6 +11,7 @@ namespace {
 using mirva::test::eventually;
 using mirva::test::TestServer;
 using nlohmann::json;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 
 json body_of(const httplib::Result& r) { return r ? json::parse(r->body, nullptr, false) : json(); }
@@ -157,6 +158,71 @@ TEST(HttpApi, ErrorAnswersAreJsonWithTheRightStatus) {
     r = c.Get("/api/locations/CAM1/image?format=jpeg");
     EXPECT_EQ(r->status, 400);
     EXPECT_TRUE(s.online("CAM1"));  // none of it disturbed the location
+}
+
+// Writes that the location cannot take are refused before they reach it, and leave
+// the location on line with its settings as they were.
+TEST(HttpApi, WritesTheLocationCannotTakeAreRefusedAtTheDoor) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto feature = [&](const std::string& name) { return s.get_json("/api/locations/CAM1/properties/" + name); };
+    const json exposure = feature("EXPOSURETIMERAW");
+    ASSERT_TRUE(exposure.is_object());
+    const int64_t inc = exposure["inc"], lo = exposure["min"], value = exposure["value"];
+    ASSERT_GT(inc, 1);
+
+    struct Bad {
+        const char* name;
+        std::string body;
+        int status;
+        std::string reason;
+    };
+    const std::string off_step = std::to_string(lo + 10 * inc + 1);
+    const std::string nearest = std::to_string(lo + 10 * inc) + " and " + std::to_string(lo + 11 * inc);
+    for (const Bad& b : {Bad{"FORMAT.OUT", R"({"value": 3})", 400, "0..2"},
+                         Bad{"FORMAT.OUT", R"({"value": -1})", 400, "0..2"},
+                         Bad{"START", R"({"value": 2})", 400, "0..1"},
+                         Bad{"TCP.PORT", R"({"value": 70000})", 400, "0..65535"},
+                         Bad{"SERIAL", R"({"value": -5})", 400, "-5"},
+                         Bad{"ERROR.TEXT", R"({"value": "fine"})", 403, "status"},
+                         Bad{"CAMERA.STATUS", R"({"value": "Online"})", 403, "status"},
+                         Bad{"FRAME.COUNTER", R"({"value": 0})", 403, "status"},
+                         Bad{"CONF.FILE", R"({"value": "..elsewhere"})", 400, "\"..\""},
+                         Bad{"CONF.FILE", R"({"value": "sub/file"})", 400, "\"/\""},
+                         Bad{"CONF.FILE", R"({"value": "x\u0000y"})", 400, "NUL"},
+                         Bad{"CONF.FILE", R"({"value": "x\ny"})", 400, "control character"},
+                         Bad{"START%00", R"({"value": 1})", 400, "NUL"},
+                         Bad{"EXPOSURETIMERAW", "{\"value\": " + off_step + "}", 400, nearest},
+                         Bad{"DEVICEUSERID", "{\"value\": \"" + std::string(300, 'u') + "\"}", 400, "maximum length"},
+                         Bad{"PIXELFORMAT", R"({"value": "Mono99"})", 400, "Mono8"}}) {
+        auto r = put_value(s, "CAM1", b.name, b.body);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, b.status) << b.name << " " << b.body.substr(0, 60) << " " << r->body;
+        EXPECT_THAT(error_of(r), HasSubstr(b.reason)) << b.name;
+    }
+    // A feature the camera does not let clients write.
+    std::string read_only;
+    const json listing = s.get_json("/api/locations/CAM1/properties");
+    for (const auto& f : listing["features"])
+        if (f["access"] == 0) {
+            read_only = f["name"];
+            break;
+        }
+    ASSERT_FALSE(read_only.empty());
+    auto r = put_value(s, "CAM1", read_only, R"({"value": 1})");
+    EXPECT_EQ(r->status, 403) << read_only;
+    EXPECT_FALSE(body_of(s.client().Get(("/api/locations/CAM1/properties/" + read_only).c_str())).value("changed", false));
+
+    // Out of limits: clamped, and the answer says so.
+    r = put_value(s, "CAM1", "EXPOSURETIMERAW", R"({"value": 1})");
+    ASSERT_EQ(r->status, 200);
+    EXPECT_THAT(body_of(r).value("note", ""), HasSubstr("clamped to " + std::to_string(lo)));
+
+    EXPECT_EQ(feature("FORMAT.OUT")["pending"], 0);
+    EXPECT_EQ(feature("START")["value"], 0);
+    EXPECT_TRUE(s.online("CAM1"));
+    EXPECT_TRUE(eventually([&] { return feature("EXPOSURETIMERAW")["value"] == lo; })) << value;
+    EXPECT_FALSE(std::filesystem::exists(s.dir() / "CAM1_x"));
 }
 
 TEST(HttpApi, TokenGuardsEveryWrite) {
@@ -321,6 +387,30 @@ TEST(HttpApi, EmulatorUnplugTakesTheLocationOffLineAndPlugBringsItBack) {
 
     ASSERT_EQ(c.Post("/api/emulator/cameras/21000901/plug", "", "application/json")->status, 200);
     EXPECT_TRUE(eventually([&] { return s.online("CAM1"); }, std::chrono::seconds(20)));
+}
+
+TEST(HttpApi, FeaturesOfAnUnpluggedCameraAre503UntilItReturns) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto c = s.client();
+    ASSERT_EQ(c.Post("/api/emulator/cameras/21000901/unplug", "", "application/json")->status, 200);
+    const std::string path = "/api/locations/CAM1/properties/EXPOSURETIMERAW";
+    ASSERT_TRUE(eventually([&] {
+        auto r = c.Get(path.c_str());
+        return r && r->status == 503;
+    }));
+    auto r = c.Get(path.c_str());
+    EXPECT_THAT(error_of(r), AllOf(HasSubstr("off line"), HasSubstr("return with the camera")));
+    r = put_value(s, "CAM1", "EXPOSURETIMERAW", R"({"value": 7000})");
+    EXPECT_EQ(r->status, 503);
+    EXPECT_EQ(c.Get("/api/locations/CAM1/properties/EXPOSURETIMERAWW")->status, 404);  // a typo stays one
+    EXPECT_EQ(c.Get("/api/locations/CAM2/properties/EXPOSURETIMERAW")->status, 200);
+
+    ASSERT_EQ(c.Post("/api/emulator/cameras/21000901/plug", "", "application/json")->status, 200);
+    EXPECT_TRUE(eventually([&] {
+        auto q = c.Get(path.c_str());
+        return q && q->status == 200;
+    }, std::chrono::seconds(20)));
 }
 
 TEST(HttpApi, ViewerFilesAreServedAtTheRoot) {

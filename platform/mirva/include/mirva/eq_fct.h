@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -46,6 +47,9 @@ public:
     bool with_property(const std::string& name, const std::function<void(D_fct&)>& fn) const;
     void for_each_property(const std::function<void(D_fct&)>& fn) const;  // in registration order
     int property_group(const D_fct* property) const;
+    // True when name was a camera feature (group 2) of the last camera set-up: the
+    // location keeps the names while the camera is away.
+    bool was_feature(const std::string& name) const;
 
     void set_error(int code);
     int error() const;
@@ -101,6 +105,9 @@ private:
     // Properties still under construction, with their constructing thread; guarded by registry_mx_.
     mutable std::vector<std::pair<const D_fct*, std::thread::id>> hidden_;
     int error_ = 0;
+    // Feature names of the current or, while the camera is away, the last set-up;
+    // guarded by registry_mx_ (camera thread and host threads add, clients read).
+    std::set<std::string> last_features_;
     std::mutex lifecycle_mx_;
 };
 

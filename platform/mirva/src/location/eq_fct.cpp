@@ -67,6 +67,13 @@ void EqFct::publish_properties() {
 bool EqFct::register_(D_fct* property, int group) {
     publish_own_();
     std::erase_if(hidden_, [&](const auto& h) { return h.first == property; });
+    if (group == 2) {
+        // The first feature of a camera set-up starts a new list of feature names.
+        if (std::none_of(entries_.begin(), entries_.end(),
+                         [&](const Entry& e) { return e.group == 2 && e.property != property; }))
+            last_features_.clear();
+        last_features_.insert(property->name_);
+    }
     for (auto& e : entries_) {
         if (e.property == property) {
             e.group = group;
@@ -160,7 +167,8 @@ D_fct* EqFct::find_property(const char* text) {
 bool EqFct::with_property(const std::string& name, const std::function<void(D_fct&)>& fn) const {
     std::lock_guard lk(registry_mx_);
     D_fct* p = const_cast<EqFct*>(this)->find_property(name.c_str());
-    if (!p) return false;
+    // A client's name is the whole name: "START x" or "START" and a NUL are not START.
+    if (!p || p->name() != name) return false;
     fn(*p);
     return true;
 }
@@ -171,6 +179,11 @@ void EqFct::for_each_property(const std::function<void(D_fct&)>& fn) const {
     for (size_t i = 0; i < entries_.size(); ++i) {
         if (visible_(entries_[i].property)) fn(*entries_[i].property);
     }
+}
+
+bool EqFct::was_feature(const std::string& name) const {
+    std::lock_guard lk(registry_mx_);
+    return last_features_.count(name) != 0;
 }
 
 int EqFct::property_group(const D_fct* property) const {
