@@ -1,4 +1,5 @@
 // Reading the camera server's TOML configuration; every error names file, line and key.
+#include <filesystem>
 #include <mirva/server/config.h>
 
 #include <toml++/toml.h>
@@ -158,8 +159,13 @@ ServerConfig parse_config(std::string_view text, const std::string& source_name,
             cfg.state_file = state;
         cfg.state_save_period = std::chrono::seconds(r.integer(*s, "server", "state_save_period_s", 10, 1, 86400));
         std::string images = r.text(*s, "server", "image_directory", false);
-        if (!images.empty())
+        if (!images.empty()) {
+            std::error_code ec;
+            if (std::filesystem::exists(images, ec) && !std::filesystem::is_directory(images, ec))
+                r.fail(s->get("image_directory")->source(), "server.image_directory",
+                       "\"" + images + "\" is not a directory");
             cfg.image_directory = images;
+        }
     }
 
     if (const toml::table* h = r.table(root, "", "http")) {

@@ -91,7 +91,11 @@ bool StateStore::load() {
     }
     toml::table root;
     std::string problem;
-    try {
+    // The store writes through a temporary file and a rename, so an empty file never
+    // is a saved state: it is what a failing disk or a careless hand leaves.
+    if (std::filesystem::file_size(file_, ec) == 0 && !ec)
+        problem = "the file is empty";
+    else try {
         root = toml::parse_file(file_.string());
     } catch (const toml::parse_error& e) {
         std::ostringstream os;

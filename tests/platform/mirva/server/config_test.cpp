@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <unistd.h>
+
 using mirva::server::ConfigError;
 using mirva::server::parse_config;
 
@@ -68,6 +70,16 @@ TEST(ServerConfig, ErrorsNameFileLineAndKey) {
               "test.toml:5: location[1].name: location CAM1 is configured twice");
     EXPECT_EQ(error_of("[server]\nupdate_period_ms = 1\n"),
               "test.toml:2: server.update_period_ms: value 1 is outside 10 ... 60000");
+}
+
+TEST(ServerConfig, ImageDirectoryThatIsAFileIsAnError) {
+    const std::string file = std::filesystem::temp_directory_path() / ("mirva_config_file_" + std::to_string(::getpid()));
+    std::ofstream(file) << "x";
+    EXPECT_EQ(error_of("[server]\nimage_directory = \"" + file + "\"\n"),
+              "test.toml:2: server.image_directory: \"" + file + "\" is not a directory");
+    std::filesystem::remove(file);
+    EXPECT_EQ(error_of("[server]\nimage_directory = \"" + std::filesystem::temp_directory_path().string() + "\"\n"),
+              "no error");
 }
 
 TEST(ServerConfig, DottedPropertyNameWithoutQuotesIsExplained) {

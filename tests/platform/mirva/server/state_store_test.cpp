@@ -77,6 +77,15 @@ TEST_F(StateStoreTest, CorruptFileIsKeptAsideAndReported) {
     EXPECT_EQ(s.initial_values("CAM1", {{"A", "1"}}).at("A"), "1");
 }
 
+TEST_F(StateStoreTest, EmptyFileIsCorruptToo) {
+    std::ofstream(dir / "a.state").close();
+    StateStore s(dir / "a.state", report);
+    EXPECT_FALSE(s.load());
+    EXPECT_FALSE(fs::exists(dir / "a.state"));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("is corrupt (the file is empty)"), std::string::npos) << lines.back();
+}
+
 TEST_F(StateStoreTest, SaveLeavesNoTemporaryFileAndReportsUnwritableDirectory) {
     StateStore s(dir / "a.state", report);
     s.record("CAM1", {{"A", "quoted \"text\" with = and #"}}, {});
