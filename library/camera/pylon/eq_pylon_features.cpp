@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <string>
 
 #include <mirva/server.h>
@@ -264,6 +265,41 @@ bool EqFctPylon::camera_save_features()
     }
 }
 
+namespace {
+
+// The model a feature file names in its "# Device = " header line ("" when none).
+std::string file_model(const std::string& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    const std::string key = "# Device = ";
+    for (int n = 0; n < 8 && std::getline(in, line); ++n) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.compare(0, key.size(), key) == 0)
+            return line.substr(key.size());
+    }
+    return "";
+}
+
+// A file saved from another model still loads (the features it names are checked one
+// by one), but the client is told: its values were chosen for another camera.
+void warn_if_other_model(EqFct& loc, const std::string& file, GenApi::INodeMap& map)
+{
+    const std::string made_for = file_model(file);
+    std::string model = std::string(map.GetDeviceName());
+    if (model.empty()) {
+        GenApi::CStringPtr name = map.GetNode("DeviceModelName");
+        if (name && GenApi::IsReadable(name))
+            model = std::string(name->GetValue());
+    }
+    if (!made_for.empty() && !model.empty() && made_for != model)
+        printftostderr(loc.name(), "warning: feature file %s was made for model %s, this camera is model %s",
+                       file.c_str(), made_for.c_str(), model.c_str());
+}
+
+} // namespace
+
 bool EqFctPylon::camera_load_features()
 {
     if (exeption)
@@ -284,6 +320,7 @@ bool EqFctPylon::camera_load_features()
         return true;
     }
     try {
+        warn_if_other_model(*this, file, *pCamera->GetDevice()->GetNodeMap());
         Pylon::CFeaturePersistence::Load(file.c_str(), pCamera->GetDevice()->GetNodeMap(), true);
         printftostderr(name(), "Configurstion from %s has been loaded", file.c_str());
         load_config_.set_value(0);

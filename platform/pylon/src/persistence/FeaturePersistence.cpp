@@ -56,7 +56,11 @@ std::string SaveText(GenApi::INodeMap& map) {
 void LoadText(const std::string& text, GenApi::INodeMap& map, bool verify, const std::string& source) {
     const MapGuard guard(map);
     // Nothing is written before every line has been checked.
-    const LoadPlan plan(map, ParseFile(text, source), source);
+    std::vector<Record> records = ParseFile(text, source);
+    // A load that would change nothing is a wrong file, not a success.
+    if (records.empty())
+        throw INVALID_ARGUMENT_EXCEPTION("%s: the file holds no feature to load", source.c_str());
+    const LoadPlan plan(map, std::move(records), source);
     if (!verify) {
         plan.Apply(false); // best effort: what the camera refuses is left as it is
         return;

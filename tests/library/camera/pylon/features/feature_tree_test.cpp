@@ -506,6 +506,43 @@ TEST_F(FeatureTree, MissingOrBrokenFileFailsTheLoadAndLeavesTheCameraAlone)
     EXPECT_EQ(loc->g_sts_.online(), 1);
 }
 
+TEST_F(FeatureTree, EmptyOrFeaturelessFileFailsTheLoadAndAnotherModelsFileWarns)
+{
+    Build();
+    loc->camera_update_features(1);
+    for (const char* text : {"", "# {05D8C294-F295-4dfb-9D01-096BD04049F4}\n# Device = x\n\n"}) {
+        std::ofstream("CAM1_empty") << text;
+        loc->config_file_.set_value("empty");
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(loc->camera_load_features());
+        EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("CAM1_empty: the file holds no feature to load"));
+        EXPECT_EQ(loc->load_config_.value(), -1);
+    }
+
+    loc->config_file_.set_value("");
+    ASSERT_FALSE(loc->camera_save_features());
+    std::string saved;
+    {
+        std::ifstream in("CAM1.pfs");
+        saved.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const auto at = saved.find("# Device = ");
+    ASSERT_NE(at, std::string::npos);
+    const auto end = saved.find('\n', at);
+    const std::string model = saved.substr(at + 11, end - at - 11);
+    std::ofstream("CAM1.pfs") << saved.substr(0, at) << "# Device = other_model" << saved.substr(end);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(loc->camera_load_features());
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                HasSubstr("warning: feature file CAM1.pfs was made for model other_model, this camera is model " + model));
+    EXPECT_EQ(loc->load_config_.value(), 0);
+    // Its own file loads without the warning.
+    std::ofstream("CAM1.pfs") << saved;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(loc->camera_load_features());
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), Not(HasSubstr("warning")));
+}
+
 TEST_F(FeatureTree, ConfFileThatWouldLeaveTheWorkingDirectoryIsRefused)
 {
     Build();
