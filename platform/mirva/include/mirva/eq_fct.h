@@ -50,6 +50,8 @@ public:
     // True when name was a camera feature (group 2) of the last camera set-up: the
     // location keeps the names while the camera is away.
     bool was_feature(const std::string& name) const;
+    // True when a property of that name was registered at any time since the start.
+    bool ever_had_property(const std::string& name) const;
 
     void set_error(int code);
     int error() const;
@@ -108,6 +110,7 @@ private:
     // Feature names of the current or, while the camera is away, the last set-up;
     // guarded by registry_mx_ (camera thread and host threads add, clients read).
     std::set<std::string> last_features_;
+    std::set<std::string> taken_names_;  // every name ever registered; guarded by registry_mx_
     std::mutex lifecycle_mx_;
 };
 

@@ -81,6 +81,7 @@ bool EqFct::register_(D_fct* property, int group) {
         }
     }
     entries_.push_back({property, group});
+    taken_names_.insert(property->name_);
     by_name_.emplace(property->name_, property);
     if (!property->owner_) property->owner_ = this;
     property->registered_.store(true);
@@ -184,6 +185,11 @@ void EqFct::for_each_property(const std::function<void(D_fct&)>& fn) const {
 bool EqFct::was_feature(const std::string& name) const {
     std::lock_guard lk(registry_mx_);
     return last_features_.count(name) != 0;
+}
+
+bool EqFct::ever_had_property(const std::string& name) const {
+    std::lock_guard lk(registry_mx_);
+    return taken_names_.count(name) != 0;
 }
 
 int EqFct::property_group(const D_fct* property) const {

@@ -69,10 +69,30 @@ void CameraServer::start() {
 }
 
 void CameraServer::update_cycle() {
-    for (EqFct* loc : locations_) {
+    for (size_t i = 0; i < locations_.size(); ++i) {
+        EqFct* loc = locations_[i];
         std::lock_guard lk(loc->lifecycle_mutex());
         loc->update();
+        check_configured_names_(i);
     }
+}
+
+// A configured name that no property ever took (a typo, a feature of another model)
+// would be silently ignored: once the location is set up (a camera location on line,
+// with its features), each such name is reported once.
+void CameraServer::check_configured_names_(size_t index) {
+    names_checked_.resize(locations_.size(), false);
+    if (names_checked_[index])
+        return;
+    EqFct* loc = locations_[index];
+    if (auto* cam = dynamic_cast<bcam_base*>(loc); cam && cam->g_sts_.online() != 1)
+        return;
+    names_checked_[index] = true;
+    for (const auto& [name, text] : configured_values(loc->name()))
+        if (!loc->ever_had_property(name))
+            printftostderr("camserver", "location %s: configured property %s = %s is not a property of this location "
+                           "(none of that name was created since the start); the value is not used",
+                           loc->name(), name.c_str(), text.c_str());
 }
 
 void CameraServer::run() {

@@ -78,6 +78,23 @@ TEST_F(CameraServerTest, LifecycleInOrderAndConfiguredValuesRestored) {
     EXPECT_EQ(g_calls, expected);
 }
 
+TEST_F(CameraServerTest, ConfiguredNameNoPropertyTakesIsReportedOnce) {
+    config.locations[0].properties["VALEU"] = "3";
+    CameraServer server(config, factory);
+    testing::internal::CaptureStderr();
+    server.start();
+    server.update_cycle();
+    server.update_cycle();
+    const std::string log = testing::internal::GetCapturedStderr();
+    server.shutdown();
+    const std::string line = "location LOC1: configured property VALEU = 3 is not a property of this location";
+    const auto first = log.find(line);
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(line, first + 1), std::string::npos) << log;
+    EXPECT_EQ(log.find("configured property VALUE "), std::string::npos) << log;
+    EXPECT_EQ(log.find("configured property TEXT "), std::string::npos) << log;
+}
+
 TEST_F(CameraServerTest, ClientValuesSurviveRestart) {
     {
         CameraServer server(config, factory);

@@ -57,6 +57,10 @@ private:
     LocationFactory factory_;
     StateStore state_;
     std::vector<EqFct*> locations_;  // main thread; owned by the server's location list
+    // Per location: its configured property names were checked against the properties it
+    // took after its first set-up (each unknown name is reported once). Update thread only.
+    std::vector<bool> names_checked_;
+    void check_configured_names_(size_t index);
     std::mutex stop_mx_;
     std::condition_variable stop_cv_;
     bool stop_requested_ = false;    // guarded by stop_mx_
