@@ -2,6 +2,7 @@
 // GET and PUT /api/locations/{loc}/properties/{name}.
 #include <sstream>
 
+#include <mirva/bcam_base.h>
 #include <mirva/eq_fct.h>
 
 #include "json_properties.h"
@@ -27,6 +28,8 @@ json location_summary(EqFct& loc) {
     put("error_text", "ERROR.TEXT");
     put("frame_rate", "FRAME.RATE");
     put("frame_counter", "FRAME.COUNTER");
+    auto* cam = dynamic_cast<bcam_base*>(&loc);
+    o["fps"] = cam ? json(cam->measured_fps()) : json(nullptr);
     return o;
 }
 

@@ -280,6 +280,17 @@ PngHeader png_header(const std::string& png) {
     return h;
 }
 
+TEST(HttpApi, LocationSummaryMeasuresFramesPerSecond) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    EXPECT_EQ(s.location("CAM1")["fps"], 0);
+    ASSERT_TRUE(s.start_acquisition("CAM1"));
+    EXPECT_TRUE(eventually([&] {
+        auto l = s.location("CAM1");
+        return l["fps"].is_number() && l["fps"] > 0;
+    })) << s.location("CAM1").dump();
+}
+
 TEST(HttpApi, ImagesArePngOrRawOnceTheCameraDelivers) {
     TestServer s;
     ASSERT_TRUE(s.wait_ready());

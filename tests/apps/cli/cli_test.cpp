@@ -52,6 +52,7 @@ TEST(Cli, ReadsAndWritesProperties) {
     EXPECT_THAT(r.out, HasSubstr("CAM1"));
     EXPECT_THAT(r.out, HasSubstr("CAM2"));
     EXPECT_THAT(r.out, HasSubstr("812"));
+    EXPECT_THAT(r.out, HasSubstr(" FPS "));
 
     r = cli(s, {"props", "CAM1", "EXPOSURE*"});
     EXPECT_EQ(r.code, 0) << r.err;

@@ -25,6 +25,7 @@
 
 #include <mirva/d_cam_param.h>
 #include <mirva/d_fct.h>
+#include <mirva/frame_rate_meter.h>
 #include <mirva/eq_fct.h>
 #include <mirva/img_header.h>
 
@@ -242,8 +243,12 @@ public:
     // because the next frame may already change the effective bits (0: from those bits)
     int out_bpp = 0;
 
+    // Frames per second of the images delivered in the last second (any thread).
+    double measured_fps() const { return fps_meter_.fps(mirva::FrameRateMeter::clock::now()); }
+
 private:
     void deliver_(std::shared_ptr<mirva::DeliveredImage> image);  // image-output thread
+    mirva::FrameRateMeter fps_meter_;  // own lock; fed by deliver_
     std::string image_path_(const char* file_name, const char* default_name) const;
 
     std::atomic<bool> ready_{false};

@@ -280,6 +280,7 @@ void bcam_base::request_software_trigger() {
 // ---------------------------------------------------------------- latest image
 
 void bcam_base::deliver_(std::shared_ptr<mirva::DeliveredImage> image) {
+    fps_meter_.frame(mirva::FrameRateMeter::clock::now());
     {
         std::lock_guard lk(latest_mx_);
         image->sequence = ++delivered_;
