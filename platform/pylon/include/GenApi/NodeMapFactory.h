@@ -60,6 +60,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <GenApi/Interfaces.h>
 
@@ -118,6 +120,8 @@ public:
 
     // The file name (or source name) the map was loaded from.
     gcstring GetSourceName() const;
+    // What the loader skipped, one "<source>:<line>: <problem>" per element or node kind.
+    const std::vector<std::string>& GetLoadWarnings() const;
     // The one lock of this node map; see the notes at the top of this file.
     NodeMapLock& GetLock() const noexcept;
 

@@ -46,7 +46,8 @@ bool RegisterBase::ReadElement(const pugi::xml_node& element, LoadContext& ctx) 
     } else if (tag == "pPort") {
         port_ = ctx.Ref(element);
     } else if (tag == "AccessMode") {
-        access_ = ctx.Keyword<EAccessMode>(element, {{"RW", RW}, {"RO", RO}, {"WO", WO}});
+        // Some cameras write "R" and "W" for RO and WO.
+        access_ = ctx.Keyword<EAccessMode>(element, {{"RW", RW}, {"RO", RO}, {"WO", WO}, {"R", RO}, {"W", WO}});
     } else if (tag == "Endianess") {
         little_endian_ = ctx.Keyword<bool>(element, {{"LittleEndian", true}, {"BigEndian", false}});
     } else if (tag == "Sign") {
