@@ -5,7 +5,7 @@
 //   auto map = GenApi::CNodeMapFactory::LoadFromFile("models/acA1300.xml");
 //   auto map = GenApi::CNodeMapFactory::LoadFromString(xml_text, "inline model");
 // A description with an error is refused with a GenICam::RuntimeException whose description
-// reads "<source>:<line>: <problem>" (unknown node tag, missing Name, duplicate name, dangling
+// reads "<source>:<line>: <problem>" (missing Name, duplicate name, dangling
 // reference, bad number, formula syntax error, missing "Root" category, ...).
 //
 // What a description may contain (GenICam schema; <Group> elements only group)
@@ -25,8 +25,11 @@
 //   and FROM for converters); operators + - * / % ** & | ^ ~ << >> = <> < > <= >= && || ! ?:
 //   and ABS SQRT TRUNC FLOOR CEIL ROUND NEG SGN SIN COS TAN ASIN ACOS ATAN EXP LN LG E PI.
 //   Registers: Address/pAddress, Length, pPort, AccessMode, Endianess, Sign, LSB/MSB/Bit.
-//   Other elements of the GenICam schema are accepted and not interpreted; elements outside
-//   it are refused (they are usually typing errors).
+//   Other elements of the GenICam schema are accepted and not interpreted; an element or node
+//   tag outside it is skipped with one warning per kind (GetLoadWarnings()). Enumeration
+//   entries are EnumEntry_<Enumeration>_<Name> in the node map. Legacy kinds (ConfRom,
+//   TextDesc, IntKey, ...) stand in as not implemented; Extension blocks are ignored; nodes on
+//   a chunk port (<ChunkID>) are not available.
 //
 // Locking
 //   Every node map has one recursive lock (GetLock()). Every node operation takes it, so
