@@ -12,7 +12,7 @@
 //   Node tags: Category, Integer, IntSwissKnife, Float, SwissKnife, Enumeration (with EnumEntry
 //   children), Boolean, String, Command, Register, Port, IntReg, MaskedIntReg, FloatReg,
 //   StringReg, StructReg (each StructEntry becomes a masked register node), Converter,
-//   IntConverter. Other tags are refused.
+//   IntConverter, in Group wrappers.
 //   Every node: Name and NameSpace attributes; ToolTip, Description, DisplayName, Visibility,
 //   ImposedAccessMode, pIsImplemented, pIsAvailable, pIsLocked, pSelected, Streamable, Cachable.
 //   Values: Value or pValue, or pIndex with ValueIndexed/pValueIndexed Index="N" and
@@ -24,7 +24,7 @@
 //   Formulas: pVariable/Constant/Expression with Name, Formula (FormulaTo/FormulaFrom with TO
 //   and FROM for converters); operators + - * / % ** & | ^ ~ << >> = <> < > <= >= && || ! ?:
 //   and ABS SQRT TRUNC FLOOR CEIL ROUND NEG SGN SIN COS TAN ASIN ACOS ATAN EXP LN LG E PI.
-//   Registers: Address/pAddress, Length, pPort, AccessMode, Endianess, Sign, LSB/MSB/Bit.
+//   Registers: Address/pAddress, Length/pLength, pPort, AccessMode, Endianess, Sign, LSB/MSB/Bit.
 //   Other elements of the GenICam schema are accepted and not interpreted; an element or node
 //   tag outside it is skipped with one warning per kind (GetLoadWarnings()). Enumeration
 //   entries are EnumEntry_<Enumeration>_<Name> in the node map. Legacy kinds (ConfRom,
