@@ -65,13 +65,20 @@ int main(int argc, char** argv) {
             printftostderr("camserver", "signal %d: shutting down", sig);
             app.stop();
         });
+        // Ends the signal thread's wait when no signal came, also when run() throws: a
+        // joinable thread left behind would end the process without a word.
+        struct SignalThreadEnd {
+            std::thread& thread;
+            ~SignalThreadEnd() {
+                pthread_kill(thread.native_handle(), SIGTERM);
+                thread.join();
+            }
+        } signal_thread_end{signal_thread};
         app.run([](const std::string& url) {
             printftostderr("camserver", "viewer: %s", url.c_str());
             std::printf("viewer: %s\n", url.c_str());
             std::fflush(stdout);
         });
-        pthread_kill(signal_thread.native_handle(), SIGTERM);  // ends its wait when no signal came
-        signal_thread.join();
     } catch (const mirva::camserver::StartError& e) {
         std::fprintf(stderr, "mirva-camserver: %s\n", e.what());
         return 1;

@@ -161,7 +161,16 @@ void EqFctPylon::online()
         cam_error_set();
         set_camera_status("Setting UP");
 
-        if (camera_init()) {
+        // A camera whose description cannot be evaluated (formula error, a value outside its
+        // own limits) fails its set-up like any other; it never ends the server.
+        bool init_failed = true;
+        try {
+            init_failed = camera_init();
+        } catch (const GenICam::GenericException& e) {
+            printftostderr(name(), "online() camera_init() failed: %s", e.GetDescription());
+            err_text_.set_value(std::string("camera ") + std::to_string(serial_.value()) + ": " + e.GetDescription());
+        }
+        if (init_failed) {
             camera_set_default_img_size();
             printftostderr(name(), "online() Failed to init camera: Error: %s", cam_error_set());
             err_code_.set_value(err_code);

@@ -79,7 +79,17 @@ bool EqFctPylon::camera_create_feature(CCategoryPtr category, const CNodePtr& no
         }
         return false;
     }
-    auto* f = new pylon_prop(node, category, pNodeMap, this);
+    // A feature the camera's description cannot evaluate (a formula dividing by zero, a
+    // value outside its own limits) is left out; the camera's other features still come up.
+    pylon_prop* f = nullptr;
+    try {
+        f = new pylon_prop(node, category, pNodeMap, this);
+    } catch (const GenICam::GenericException& e) {
+        printftostderr(name(), "camera_create_feature() feature '%s' left out: %s", node->GetName().c_str(),
+                       e.GetDescription());
+        err_text_.set_value(std::string("feature ") + node->GetName().c_str() + " left out: " + e.GetDescription());
+        return false;
+    }
     if (f->type == PYLON_TYPE_UNDEF)
         delete f;
     else

@@ -5,14 +5,14 @@
 //   auto map = GenApi::CNodeMapFactory::LoadFromFile("models/acA1300.xml");
 //   auto map = GenApi::CNodeMapFactory::LoadFromString(xml_text, "inline model");
 // A description with an error is refused with a GenICam::RuntimeException whose description
-// reads "<source>:<line>: <problem>" (unknown node tag, missing Name, duplicate name, dangling
+// reads "<source>:<line>: <problem>" (missing Name, duplicate name, dangling
 // reference, bad number, formula syntax error, missing "Root" category, ...).
 //
 // What a description may contain (GenICam schema; <Group> elements only group)
 //   Node tags: Category, Integer, IntSwissKnife, Float, SwissKnife, Enumeration (with EnumEntry
 //   children), Boolean, String, Command, Register, Port, IntReg, MaskedIntReg, FloatReg,
 //   StringReg, StructReg (each StructEntry becomes a masked register node), Converter,
-//   IntConverter. Other tags are refused.
+//   IntConverter, in Group wrappers.
 //   Every node: Name and NameSpace attributes; ToolTip, Description, DisplayName, Visibility,
 //   ImposedAccessMode, pIsImplemented, pIsAvailable, pIsLocked, pSelected, Streamable, Cachable.
 //   Values: Value or pValue, or pIndex with ValueIndexed/pValueIndexed Index="N" and
@@ -24,9 +24,12 @@
 //   Formulas: pVariable/Constant/Expression with Name, Formula (FormulaTo/FormulaFrom with TO
 //   and FROM for converters); operators + - * / % ** & | ^ ~ << >> = <> < > <= >= && || ! ?:
 //   and ABS SQRT TRUNC FLOOR CEIL ROUND NEG SGN SIN COS TAN ASIN ACOS ATAN EXP LN LG E PI.
-//   Registers: Address/pAddress, Length, pPort, AccessMode, Endianess, Sign, LSB/MSB/Bit.
-//   Other elements of the GenICam schema are accepted and not interpreted; elements outside
-//   it are refused (they are usually typing errors).
+//   Registers: Address/pAddress, Length/pLength, pPort, AccessMode, Endianess, Sign, LSB/MSB/Bit.
+//   Other elements of the GenICam schema are accepted and not interpreted; an element or node
+//   tag outside it is skipped with one warning per kind (GetLoadWarnings()). Enumeration
+//   entries are EnumEntry_<Enumeration>_<Name> in the node map. Legacy kinds (ConfRom,
+//   TextDesc, IntKey, ...) stand in as not implemented; Extension blocks are ignored; nodes on
+//   a chunk port (<ChunkID>) are not available.
 //
 // Locking
 //   Every node map has one recursive lock (GetLock()). Every node operation takes it, so
@@ -60,6 +63,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <GenApi/Interfaces.h>
 
@@ -118,6 +123,8 @@ public:
 
     // The file name (or source name) the map was loaded from.
     gcstring GetSourceName() const;
+    // What the loader skipped, one "<source>:<line>: <problem>" per element or node kind.
+    const std::vector<std::string>& GetLoadWarnings() const;
     // The one lock of this node map; see the notes at the top of this file.
     NodeMapLock& GetLock() const noexcept;
 

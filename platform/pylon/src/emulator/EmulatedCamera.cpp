@@ -147,6 +147,7 @@ CEmulatedCamera::CEmulatedCamera(const CameraConfig& config, const std::string& 
             TrySet([&] { map.SetStringUnchecked(name, config.serialNumber); });
     if (!config.userName.empty() && Has(map, "DeviceUserID"))
         TrySet([&] { map.SetStringUnchecked("DeviceUserID", config.userName); });
+    SeedRegisterDefaults();
     UpdateDerivedValues("Width");
     reference_exposure_us_ = ReadSettings().exposureUs;
 
@@ -170,6 +171,48 @@ CEmulatedCamera::CEmulatedCamera(const CameraConfig& config, const std::string& 
         .SetInterface("127.0.0.1");
 
     InstallHooks();
+}
+
+void CEmulatedCamera::SeedRegisterDefaults()
+{
+    // A camera played from another camera's own description keeps its registers in memory,
+    // all 0 at first: the geometry and pixel format it needs to stream start from the
+    // file's limits (a 640x480 sensor where the file gives none).
+    GenApi::NodeMap& map = *node_map_;
+    auto seed = [&](const char* name, int64_t fallback) {
+        if (!Has(map, name) || Int(map, name, -1) != 0)
+            return;
+        int64_t value = fallback;
+        TrySet([&] {
+            auto* node = dynamic_cast<GenApi::IInteger*>(map.GetNode(name));
+            if (node && node->GetMax() > 0)
+                value = std::min(node->GetMax(), fallback);
+        });
+        TrySet([&] { map.SetIntegerUnchecked(name, value); });
+    };
+    seed("SensorWidth", 640);
+    seed("SensorHeight", 480);
+    seed("WidthMax", Int(map, "SensorWidth", 640));
+    seed("HeightMax", Int(map, "SensorHeight", 480));
+    seed("Width", Int(map, "WidthMax", 640));
+    seed("Height", Int(map, "HeightMax", 480));
+    if (auto* format = dynamic_cast<GenApi::IEnumeration*>(map.GetNode("PixelFormat"))) {
+        const std::string now = Text(map, "PixelFormat");
+        if (CPixelTypeMapper::GetPylonPixelTypeByName(now.c_str()) == PixelType_Undefined) {
+            GenApi::NodeList_t entries;
+            format->GetEntries(entries);
+            std::string first;
+            for (GenApi::INode* node : entries) {
+                auto* entry = dynamic_cast<GenApi::IEnumEntry*>(node);
+                if (!entry || CPixelTypeMapper::GetPylonPixelTypeByName(entry->GetSymbolic()) == PixelType_Undefined)
+                    continue;
+                if (first.empty() || entry->GetSymbolic() == "Mono8")
+                    first = entry->GetSymbolic();
+            }
+            if (!first.empty())
+                TrySet([&] { map.SetStringUnchecked("PixelFormat", first); });
+        }
+    }
 }
 
 CEmulatedCamera::~CEmulatedCamera()
@@ -242,7 +285,8 @@ void CEmulatedCamera::UpdateDerivedValues(const std::string& written)
             map.SetIntegerUnchecked("ExposureTimeRaw", std::llround(Float(map, "ExposureTimeAbs", 0) / base));
         });
     }
-    if (IsPlain(map, "PayloadSize")) {
+    // A foreign description keeps PayloadSize in a register: the camera fills it as well.
+    if (IsPlain(map, "PayloadSize") || Int(map, "PayloadSize", -1) == 0) {
         const EPixelType type = CPixelTypeMapper::GetPylonPixelTypeByName(Text(map, "PixelFormat", "Mono8"));
         const int64_t width = Int(map, "Width", 0), height = Int(map, "Height", 0);
         if (type != PixelType_Undefined && width > 0 && height > 0)

@@ -81,6 +81,7 @@ private:
     };
 
     void InstallHooks();
+    void SeedRegisterDefaults();
     void OnClientWrite(GenApi::INode& node, GenApi::EWritePhase phase);
     void UpdateDerivedValues(const std::string& written);
     Settings ReadSettings();

@@ -47,7 +47,11 @@ bool EnumerationNode::ReadElement(const pugi::xml_node& element, LoadContext& ct
     const std::string name = element.attribute("Name").value();
     if (name.empty())
         ctx.Fail(element, "EnumEntry of enumeration '" + Name() + "' without Name attribute");
-    auto entry = std::make_unique<EnumEntryNode>(map_, name, ctx.LineOf(element), *this);
+    // Entry names belong to their enumeration: in the node map an entry is
+    // EnumEntry_<Enumeration>_<Name>, so two enumerations may both have a "Line1" or "Off".
+    const std::string prefix = "EnumEntry_" + Name() + "_";
+    const std::string node_name = name.rfind(prefix, 0) == 0 ? name : prefix + name;
+    auto entry = std::make_unique<EnumEntryNode>(map_, node_name, ctx.LineOf(element), *this);
     entry->Load(element, ctx);
     if (!entry->has_value_)
         ctx.Fail(element, "EnumEntry '" + name + "' has no <Value>");

@@ -91,7 +91,7 @@ public:
 
 protected:
     bool ReadElement(const pugi::xml_node& element, LoadContext& ctx) override;
-    EAccessMode NativeAccess() const override { return RO; }
+    EAccessMode NativeAccess() const override { return formula_.Access(); }
 
 private:
     FormulaVariables formula_{*this, {"Formula"}};

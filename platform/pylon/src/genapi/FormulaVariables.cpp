@@ -80,6 +80,13 @@ void FormulaVariables::Resolve(LoadContext& ctx) {
     }
 }
 
+EAccessMode FormulaVariables::Access() const {
+    for (const auto& v : variables_)
+        if (v.ref.node && !IsReadable(v.ref.node->GetAccessMode()))
+            return NA;
+    return RO;
+}
+
 void FormulaVariables::CollectReferences(std::vector<Node*>& out) const {
     for (const auto& v : variables_)
         if (v.ref.node)

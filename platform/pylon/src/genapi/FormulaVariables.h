@@ -5,6 +5,7 @@
 // variables TO and FROM, whose value is given at evaluation.
 #pragma once
 
+#include <GenApi/Types.h>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ public:
     bool ReadElement(const pugi::xml_node& element, LoadContext& ctx);
     void Resolve(LoadContext& ctx);
     void CollectReferences(std::vector<Node*>& out) const;
+    // RO, or NA while a variable's node cannot be read (chunk data without a chunk, a
+    // register the camera does not offer now): the formula has no value then.
+    GenApi::EAccessMode Access() const;
 
     // Lock held. Evaluates formula number `which` (index into formula_tags); `special` is the
     // value of the special variables. float_mode as in Formula::Evaluate.

@@ -1,6 +1,7 @@
 #include "genapi/LoadContext.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 
 #include <GenICam/GCException.h>
@@ -42,6 +43,14 @@ int LoadContext::LineOf(const pugi::xml_node& node) const { return LineOfOffset(
 
 void LoadContext::Fail(int line, const std::string& problem) const {
     throw GenICam::RuntimeException(source_name_ + ":" + std::to_string(line) + ": " + problem, __FILE__, __LINE__);
+}
+
+void LoadContext::Warn(const std::string& kind, int line, const std::string& problem) const {
+    if (!warned_.insert(kind).second)
+        return;
+    const std::string text = source_name_ + ":" + std::to_string(line) + ": " + problem;
+    map_.load_warnings.push_back(text);
+    std::fprintf(stderr, "camera description: %s\n", text.c_str());
 }
 
 void LoadContext::Fail(const pugi::xml_node& node, const std::string& problem) const { Fail(LineOf(node), problem); }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,6 +71,10 @@ public:
     void Resolve(NodeRef& ref, const Node& from, const char* element, bool numeric) const;
     void Resolve(NumberRef& ref, const Node& from, const char* element) const;
 
+    // A part of the description that is not read: told once per `kind` (an element or node
+    // tag), with file and line, on stderr and in the node map's load warnings.
+    void Warn(const std::string& kind, int line, const std::string& problem) const;
+
     // Adds a node made while loading (enumeration entries); fails on a duplicate name.
     Node& Add(std::unique_ptr<Node> node) const;
 
@@ -78,6 +83,7 @@ private:
     std::string source_name_;
     const char* buffer_;
     std::vector<std::size_t> line_starts_;
+    mutable std::set<std::string> warned_; // kinds told already
 };
 
 // True for element names the GenICam schema defines (those a node kind does not interpret

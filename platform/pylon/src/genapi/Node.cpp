@@ -42,7 +42,9 @@ void Node::LoadShared(const pugi::xml_node& container, LoadContext& ctx, const c
         if (child.type() != pugi::node_element || std::string(child.name()) == skip)
             continue;
         if (!ReadElement(child, ctx) && !IsStandardElement(child.name()))
-            ctx.Fail(child, std::string("unknown element <") + child.name() + "> in " + Tag() + " '" + name_ + "'");
+            ctx.Warn(std::string("element ") + child.name(), ctx.LineOf(child),
+                     std::string("unknown element <") + child.name() + "> in " + Tag() + " '" + name_ +
+                         "' skipped");
     }
 }
 
@@ -58,7 +60,7 @@ bool Node::ReadElement(const pugi::xml_node& element, LoadContext& ctx) {
         visibility_ = ctx.Keyword<EVisibility>(
             element, {{"Beginner", Beginner}, {"Expert", Expert}, {"Guru", Guru}, {"Invisible", Invisible}});
     else if (tag == "ImposedAccessMode")
-        imposed_ = ctx.Keyword<EAccessMode>(element, {{"RW", RW}, {"RO", RO}, {"WO", WO}, {"NA", NA}, {"NI", NI}});
+        imposed_ = ctx.Keyword<EAccessMode>(element, {{"RW", RW}, {"RO", RO}, {"WO", WO}, {"NA", NA}, {"NI", NI}, {"R", RO}, {"W", WO}});
     else if (tag == "pIsImplemented")
         is_implemented_ = ctx.Ref(element);
     else if (tag == "pIsAvailable")

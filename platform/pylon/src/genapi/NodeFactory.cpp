@@ -18,6 +18,25 @@
 namespace GenApi::detail {
 
 namespace {
+class LegacyNode : public Node {
+public:
+    LegacyNode(NodeMapImpl& map, std::string name, int line, std::string tag)
+        : Node(map, std::move(name), line), tag_(std::move(tag)) {}
+    const char* Tag() const noexcept override { return tag_.c_str(); }
+    EInterfaceType GetPrincipalInterfaceType() const override { return intfIValue; }
+    bool IsNumeric() const noexcept override { return true; }
+    int64_t ReadInt(std::optional<int64_t> = std::nullopt) override { return 0; }
+    double ReadFloat(std::optional<int64_t> = std::nullopt) override { return 0; }
+    std::string ReadText(std::optional<int64_t> = std::nullopt) override { return {}; }
+
+protected:
+    bool ReadElement(const pugi::xml_node&, LoadContext&) override { return true; } // not read
+    EAccessMode NativeAccess() const override { return NI; }
+
+private:
+    std::string tag_;
+};
+
 template <class T>
 std::unique_ptr<Node> Make(NodeMapImpl& map, std::string name, int line) {
     return std::make_unique<T>(map, std::move(name), line);
@@ -51,6 +70,10 @@ std::unique_ptr<Node> CreateNode(const std::string& tag, NodeMapImpl& map, std::
         if (tag == known)
             return create(map, std::move(name), line);
     return nullptr;
+}
+
+std::unique_ptr<Node> CreateLegacyNode(const std::string& tag, NodeMapImpl& map, std::string name, int line) {
+    return std::make_unique<LegacyNode>(map, std::move(name), line, tag);
 }
 
 bool IsUnsupportedStandardNode(const std::string& tag) {

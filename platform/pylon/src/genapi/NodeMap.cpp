@@ -68,6 +68,8 @@ void NodeMap::Poll(int64_t /*ElapsedTime*/) {}
 
 gcstring NodeMap::GetDeviceName() { return impl_->device_name; }
 
+const std::vector<std::string>& NodeMap::GetLoadWarnings() const { return impl_->load_warnings; }
+
 gcstring NodeMap::GetSourceName() const { return impl_->source_name; }
 
 NodeMapLock& NodeMap::GetLock() const noexcept { return impl_->Lock(); }

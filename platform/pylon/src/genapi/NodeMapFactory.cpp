@@ -30,6 +30,8 @@ void LoadElements(const pugi::xml_node& parent, LoadContext& ctx) {
         if (element.type() != pugi::node_element)
             continue;
         const std::string tag = element.name();
+        if (tag == "Extension") // vendor data, not nodes
+            continue;
         if (tag == "Group") { // grouping only, no node of its own
             LoadElements(element, ctx);
             continue;
@@ -49,10 +51,18 @@ void LoadElements(const pugi::xml_node& parent, LoadContext& ctx) {
         if (name.empty())
             ctx.Fail(element, "<" + tag + "> without Name attribute");
         auto node = detail::CreateNode(tag, ctx.Map(), name, ctx.LineOf(element));
+        if (!node && detail::IsUnsupportedStandardNode(tag)) {
+            // Legacy node kinds (ConfRom, TextDesc, IntKey, ...): kept as not implemented, so
+            // references to them still resolve.
+            ctx.Warn("node " + tag, ctx.LineOf(element),
+                     "node '" + name + "': node type <" + tag + "> is published as not implemented");
+            node = detail::CreateLegacyNode(tag, ctx.Map(), name, ctx.LineOf(element));
+            ctx.Add(std::move(node));
+            continue;
+        }
         if (!node) {
-            if (detail::IsUnsupportedStandardNode(tag))
-                ctx.Fail(element, "node '" + name + "': node type <" + tag + "> is not supported");
-            ctx.Fail(element, "node '" + name + "': unknown node type <" + tag + ">");
+            ctx.Warn("node " + tag, ctx.LineOf(element), "node '" + name + "': unknown node type <" + tag + "> skipped");
+            continue;
         }
         ctx.Add(std::move(node)).Load(element, ctx);
     }

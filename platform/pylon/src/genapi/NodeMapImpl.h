@@ -28,6 +28,7 @@ public:
     NodeMap* owner = nullptr;      // set when the NodeMap is made; never changes after
     std::string source_name;       // set while loading; read-only after
     std::string device_name;       // set while loading; read-only after
+    std::vector<std::string> load_warnings; // set while loading; read-only after
 
     // Lookup; node list and names are fixed after loading, so no lock is needed.
     Node* Find(const std::string& name) const;

@@ -20,8 +20,25 @@ public:
     void Write(int64_t address, const uint8_t* buffer, std::size_t length);
 
     std::string ReadText(std::optional<int64_t> = std::nullopt) override { return {}; }
+    // A chunk port (<ChunkID>/<pChunkID>) holds the data a frame carries; none is attached,
+    // so the nodes bound to it are published as not available.
+    bool IsChunkPort() const noexcept { return chunk_; }
+
+protected:
+    bool ReadElement(const pugi::xml_node& element, LoadContext& ctx) override {
+        if (Node::ReadElement(element, ctx))
+            return true;
+        const std::string tag = element.name();
+        if (tag != "ChunkID" && tag != "pChunkID" && tag != "CacheChunkData" && tag != "SwapEndianess")
+            return false;
+        if (tag == "ChunkID" || tag == "pChunkID")
+            chunk_ = true;
+        return true;
+    }
+    EAccessMode NativeAccess() const override { return chunk_ ? NA : RW; }
 
 private:
+    bool chunk_ = false; // fixed after loading
     std::map<int64_t, uint8_t> memory_; // guarded by the node map lock
 };
 

@@ -41,10 +41,13 @@ bool RegisterBase::ReadElement(const pugi::xml_node& element, LoadContext& ctx) 
         if (length <= 0 || length > (1 << 20))
             ctx.Fail(element, "register '" + Name() + "': bad Length " + std::to_string(length));
         length_ = static_cast<std::size_t>(length);
+    } else if (tag == "pLength") {
+        length_ref_ = ctx.Ref(element);
     } else if (tag == "pPort") {
         port_ = ctx.Ref(element);
     } else if (tag == "AccessMode") {
-        access_ = ctx.Keyword<EAccessMode>(element, {{"RW", RW}, {"RO", RO}, {"WO", WO}});
+        // Some cameras write "R" and "W" for RO and WO.
+        access_ = ctx.Keyword<EAccessMode>(element, {{"RW", RW}, {"RO", RO}, {"WO", WO}, {"R", RO}, {"W", WO}});
     } else if (tag == "Endianess") {
         little_endian_ = ctx.Keyword<bool>(element, {{"LittleEndian", true}, {"BigEndian", false}});
     } else if (tag == "Sign") {
@@ -61,7 +64,10 @@ void RegisterBase::Resolve(LoadContext& ctx) {
         ctx.Resolve(ref, *this, "pAddress", true);
     ctx.Resolve(index_, *this, "pIndex", true);
     ctx.Resolve(index_offset_, *this, "pIndex pOffset");
-    if (length_ == 0)
+    ctx.Resolve(length_ref_, *this, "pLength", true);
+    if (length_ref_.node && (std::string(Tag()) != "Register" && std::string(Tag()) != "StringReg"))
+        ctx.Fail(length_ref_.line, std::string(Tag()) + " '" + Name() + "': <pLength> is taken by Register and StringReg only");
+    if (length_ == 0 && !length_ref_.node)
         ctx.Fail(Line(), std::string(Tag()) + " '" + Name() + "' has no <Length>");
     if (port_.IsSet() && PortOptional() && !ctx.Map().Find(port_.name)) {
         // A plain register whose port the description does not define keeps its bytes itself.
@@ -84,6 +90,8 @@ void RegisterBase::CollectValueReferences(std::vector<Node*>& out) const {
         out.push_back(index_.node);
     if (index_offset_.ref.node)
         out.push_back(index_offset_.ref.node);
+    if (length_ref_.node)
+        out.push_back(length_ref_.node);
 }
 
 void RegisterBase::CollectReferences(std::vector<Node*>& out) const {
@@ -104,12 +112,31 @@ int64_t RegisterBase::AddressNow() {
     return address;
 }
 
+std::size_t RegisterBase::LengthNow() {
+    if (length_ref_.node) {
+        const int64_t length = length_ref_.node->ReadInt();
+        if (length < 0 || length > (1 << 20))
+            throw OUT_OF_RANGE_EXCEPTION("Node '%s': length %" PRId64 " from '%s' is outside 0 .. %d", Name().c_str(),
+                                         length, length_ref_.name.c_str(), 1 << 20);
+        length_ = static_cast<std::size_t>(length);
+        if (local_.size() != length_)
+            local_.resize(length_, 0);
+    }
+    return length_;
+}
+
+int64_t RegisterBase::GetLength() {
+    std::lock_guard<NodeMapLock> guard(map_.Lock());
+    return static_cast<int64_t>(LengthNow());
+}
+
 int64_t RegisterBase::GetAddress() {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
     return AddressNow();
 }
 
 std::vector<uint8_t> RegisterBase::ReadBytes() {
+    LengthNow();
     if (!port_.node)
         return local_;
     std::vector<uint8_t> bytes(length_);
@@ -118,6 +145,7 @@ std::vector<uint8_t> RegisterBase::ReadBytes() {
 }
 
 void RegisterBase::WriteBytes(const std::vector<uint8_t>& bytes) {
+    LengthNow();
     if (port_.node) {
         static_cast<PortNode*>(port_.node)->Write(AddressNow(), bytes.data(), std::min(bytes.size(), length_));
     } else {
@@ -150,7 +178,7 @@ void RegisterBase::Set(const uint8_t* pBuffer, int64_t Length, bool Verify) {
     ClientWrite(
         Verify,
         [&] {
-            if (Length < 0 || static_cast<std::size_t>(Length) > length_)
+            if (Length < 0 || static_cast<std::size_t>(Length) > LengthNow())
                 throw OUT_OF_RANGE_EXCEPTION("Length %" PRId64 " for register '%s' exceeds its length %zu", Length,
                                              Name().c_str(), length_);
         },
@@ -165,7 +193,7 @@ void RegisterBase::Set(const uint8_t* pBuffer, int64_t Length, bool Verify) {
 void RegisterBase::Get(uint8_t* pBuffer, int64_t Length, bool, bool) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
     CheckReadable();
-    if (Length < 0 || static_cast<std::size_t>(Length) > length_)
+    if (Length < 0 || static_cast<std::size_t>(Length) > LengthNow())
         throw OUT_OF_RANGE_EXCEPTION("Length %" PRId64 " for register '%s' exceeds its length %zu", Length,
                                      Name().c_str(), length_);
     const auto bytes = ReadBytes();
@@ -188,7 +216,7 @@ std::vector<uint8_t> RegisterNode::ParseBytes(const std::string& input) const {
     std::string text(Trim(input));
     if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0)
         text.erase(0, 2);
-    if (text.size() % 2 != 0 || text.size() / 2 > length_)
+    if (text.size() % 2 != 0 || text.size() / 2 > const_cast<RegisterNode*>(this)->LengthNow())
         throw INVALID_ARGUMENT_EXCEPTION("Node '%s': '%s' is not a hex text of at most %zu bytes", Name().c_str(),
                                          input.c_str(), length_);
     std::vector<uint8_t> bytes;

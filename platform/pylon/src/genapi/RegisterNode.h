@@ -18,7 +18,7 @@ public:
 
     void Set(const uint8_t* pBuffer, int64_t Length, bool Verify = true) override;
     void Get(uint8_t* pBuffer, int64_t Length, bool Verify = false, bool IgnoreCache = false) override;
-    int64_t GetLength() override { return static_cast<int64_t>(length_); }
+    int64_t GetLength() override;
     int64_t GetAddress() override;
 
     void Resolve(LoadContext& ctx) override;
@@ -38,6 +38,8 @@ protected:
     uint64_t ReadRaw();
     void WriteRaw(uint64_t value);
     int64_t AddressNow();
+    // The length now: <Length>, or the value of <pLength> (1 .. 1 MiB).
+    std::size_t LengthNow();
 
     std::size_t length_ = 0;
     bool little_endian_ = true;
@@ -49,6 +51,7 @@ private:
     NodeRef index_;
     NumberRef index_offset_;
     NodeRef port_;
+    NodeRef length_ref_; // <pLength>: registers and strings whose length the camera tells
     EAccessMode access_ = RW;
     std::vector<uint8_t> local_; // without a port; guarded by the node map lock
 };

@@ -223,8 +223,9 @@ std::string StringRegNode::ReadText(std::optional<int64_t>) {
 }
 
 void StringRegNode::WriteText(const std::string& text, std::optional<int64_t>) {
-    std::vector<uint8_t> bytes(length_, 0);
-    std::copy_n(text.begin(), std::min(text.size(), length_), bytes.begin());
+    const std::size_t length = LengthNow();
+    std::vector<uint8_t> bytes(length, 0);
+    std::copy_n(text.begin(), std::min(text.size(), length), bytes.begin());
     WriteBytes(bytes);
 }
 
@@ -232,9 +233,9 @@ void StringRegNode::SetValue(const gcstring& Value, bool Verify) {
     ClientWrite(
         Verify,
         [&] {
-            if (Value.size() > length_)
+            if (Value.size() > LengthNow())
                 throw OUT_OF_RANGE_EXCEPTION("Value '%s' of node '%s' is longer than the maximum length %zu",
-                                             Value.c_str(), Name().c_str(), length_);
+                                             Value.c_str(), Name().c_str(), LengthNow());
         },
         [&] { WriteText(Value); });
 }

@@ -103,7 +103,10 @@ public:
 
     void SetValue(const gcstring& Value, bool Verify = true) override;
     gcstring GetValue(bool Verify = false, bool IgnoreCache = false) override;
-    int64_t GetMaxLength() override { return static_cast<int64_t>(length_); }
+    int64_t GetMaxLength() override {
+        std::lock_guard<NodeMapLock> guard(map_.Lock());
+        return static_cast<int64_t>(LengthNow());
+    }
 
     std::string ReadText(std::optional<int64_t> = std::nullopt) override;
     void WriteText(const std::string& text, std::optional<int64_t> = std::nullopt) override;

@@ -1,0 +1,74 @@
+// The emulator plays a camera from a real camera's own description (the folder named by
+// MIRVA_GENICAM_XML_DIR): its registers in memory, and frames through the node map.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "GrabFixture.h"
+
+using namespace Pylon;
+
+namespace {
+
+std::vector<std::string> DescriptionFiles()
+{
+    std::vector<std::string> files;
+    const char* dir = std::getenv("MIRVA_GENICAM_XML_DIR");
+    if (!dir || !*dir)
+        return files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().extension() == ".xml")
+            files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+class ForeignDescription : public pylon_test::GrabTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(ForeignDescription, EmulatorStreamsFromTheFile)
+{
+    const std::string path = GetParam();
+    OpenCamera(path);
+    GenApi::INodeMap& map = *camera->GetNodeMap();
+    for (const char* name : {"Width", "Height"}) {
+        GenApi::CIntegerPtr value = map.GetNode(name);
+        ASSERT_TRUE(value.IsValid()) << name;
+        // Registers the file leaves to the camera (availability, locks) read 0 in the
+        // emulator; a file whose geometry depends on them is not played yet.
+        if (!GenApi::IsReadable(value))
+            GTEST_SKIP() << name << " is not available in the emulator for " << path;
+        if (GenApi::IsWritable(value))
+            value->SetValue(std::clamp<int64_t>(64, value->GetMin(), value->GetMax()) / value->GetInc() *
+                            value->GetInc());
+    }
+    const int64_t width = GenApi::CIntegerPtr(map.GetNode("Width"))->GetValue();
+    const int64_t height = GenApi::CIntegerPtr(map.GetNode("Height"))->GetValue();
+    EXPECT_GT(width, 0);
+    EXPECT_GT(height, 0);
+    PrepareGrab(2);
+    GenApi::CCommandPtr start = map.GetNode("AcquisitionStart");
+    ASSERT_TRUE(start.IsValid());
+    if (!GenApi::IsWritable(start))
+        GTEST_SKIP() << "AcquisitionStart is not available in the emulator for " << path;
+    start->Execute();
+    GrabResult r;
+    ASSERT_TRUE(Next(r));
+    EXPECT_TRUE(r.Succeeded()) << r.GetErrorDescription();
+    EXPECT_EQ(r.GetSizeX(), width);
+    EXPECT_EQ(r.GetSizeY(), height);
+    std::printf("%s: frame %dx%d\n", std::filesystem::path(path).filename().c_str(), r.GetSizeX(), r.GetSizeY());
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ForeignDescription, ::testing::ValuesIn(DescriptionFiles()),
+                         [](const auto& info) {
+                             std::string name = std::filesystem::path(info.param).stem().string();
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ForeignDescription);
+
+} // namespace
