@@ -3,6 +3,7 @@
 // register nodes' unchecked access.
 #pragma once
 
+#include <functional>
 #include <map>
 
 #include "genapi/Node.h"
@@ -21,7 +22,16 @@ public:
 
     std::string ReadText(std::optional<int64_t> = std::nullopt) override { return {}; }
 
+    // Lock held. Sends the port's reads and writes to a device instead of the memory.
+    void Connect(std::function<void(int64_t, uint8_t*, std::size_t)> reader,
+                 std::function<void(int64_t, const uint8_t*, std::size_t)> writer) {
+        reader_ = std::move(reader);
+        writer_ = std::move(writer);
+    }
+
 private:
+    std::function<void(int64_t, uint8_t*, std::size_t)> reader_;       // guarded by the node map lock
+    std::function<void(int64_t, const uint8_t*, std::size_t)> writer_;  // guarded by the node map lock
     std::map<int64_t, uint8_t> memory_; // guarded by the node map lock
 };
 
