@@ -165,6 +165,14 @@ public:
     void SetCommandAutoComplete(const gcstring& name, bool auto_complete);
     void CompleteCommand(const gcstring& name);
 
+    // --- (f) device ports -----------------------------------------------------------------
+    // Sends the reads and writes of the port node `port` to a device (its register space)
+    // instead of the map's memory. The functions run with the node map lock held and throw
+    // GenICam exceptions on failure. A missing or non-port node raises LogicalErrorException.
+    using PortReader = std::function<void(int64_t address, uint8_t* buffer, size_t length)>;
+    using PortWriter = std::function<void(int64_t address, const uint8_t* buffer, size_t length)>;
+    void ConnectPort(const gcstring& port, PortReader reader, PortWriter writer);
+
     // Internal.
     detail::NodeMapImpl& Impl() const noexcept { return *impl_; }
 

@@ -6,6 +6,7 @@
 #include "genapi/CommandNode.h"
 #include "genapi/Node.h"
 #include "genapi/NodeMapImpl.h"
+#include "genapi/PortNode.h"
 
 namespace GenApi {
 
@@ -150,6 +151,14 @@ void NodeMap::CompleteCommand(const gcstring& name) {
     detail::CommandNode& command = RequireCommand(*impl_, name);
     std::lock_guard<NodeMapLock> guard(impl_->Lock());
     command.Complete();
+}
+
+void NodeMap::ConnectPort(const gcstring& port, PortReader reader, PortWriter writer) {
+    auto* node = dynamic_cast<detail::PortNode*>(impl_->Find(port));
+    if (!node)
+        throw LOGICAL_ERROR_EXCEPTION("Node '%s' is not a port of '%s'", port.c_str(), GetSourceName().c_str());
+    std::lock_guard lock(GetLock());
+    node->Connect(std::move(reader), std::move(writer));
 }
 
 } // namespace GenApi

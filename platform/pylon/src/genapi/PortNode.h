@@ -3,6 +3,7 @@
 // register nodes' unchecked access.
 #pragma once
 
+#include <functional>
 #include <map>
 
 #include "genapi/Node.h"
@@ -24,6 +25,13 @@ public:
     // so the nodes bound to it are published as not available.
     bool IsChunkPort() const noexcept { return chunk_; }
 
+    // Lock held. Sends the port's reads and writes to a device instead of the memory.
+    void Connect(std::function<void(int64_t, uint8_t*, std::size_t)> reader,
+                 std::function<void(int64_t, const uint8_t*, std::size_t)> writer) {
+        reader_ = std::move(reader);
+        writer_ = std::move(writer);
+    }
+
 protected:
     bool ReadElement(const pugi::xml_node& element, LoadContext& ctx) override {
         if (Node::ReadElement(element, ctx))
@@ -39,6 +47,8 @@ protected:
 
 private:
     bool chunk_ = false; // fixed after loading
+    std::function<void(int64_t, uint8_t*, std::size_t)> reader_;       // guarded by the node map lock
+    std::function<void(int64_t, const uint8_t*, std::size_t)> writer_;  // guarded by the node map lock
     std::map<int64_t, uint8_t> memory_; // guarded by the node map lock
 };
 
