@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include <mirva/beam_stats.h>
 #include <mirva/d_cam_param.h>
 #include <mirva/d_fct.h>
 #include <mirva/frame_rate_meter.h>
@@ -40,6 +41,7 @@ struct DeliveredImage {
     uint64_t sequence = 0;  // 1 for the first image a location delivered, then counting
     int width = 0, height = 0, bytes_per_pixel = 0;
     std::vector<uint8_t> pixels;  // width * height * bytes_per_pixel bytes
+    BeamStats stats;              // filled once when the image is delivered
 };
 
 // An integer property whose accepted client writes run a hook (the software-trigger
