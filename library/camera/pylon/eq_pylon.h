@@ -200,6 +200,18 @@ private:
     // Deregisters the removal callback (when registered); prints on failure.
     void camera_deregister_removal();
     bool camera_is_open();
+    // camera_save_features for a caller that holds cbk_mx (the camera clean-up).
+    bool save_feature_file();
+    // What a failed set-up leaves: the features, the camera object (its device closed) and
+    // the booking with its index are released, so that a retry starts clean and another
+    // location may take the device. Host thread, camera thread not running.
+    void camera_init_release();
+    // Reports a failed set-up (log line and error text, each when not empty), releases what
+    // it left (camera_init_release) and returns true, camera_init's failure.
+    bool camera_init_failed(const std::string& log_line, const std::string& error_text);
+    // camera_init from the features on (the camera is open): true on failure; GenICam
+    // exceptions pass to the caller.
+    bool camera_init_settings(const Pylon::CDeviceInfo& info);
 
     // The camera object of a hardware reset, kept until the feature properties built on
     // its node map are gone (update thread; registry_mx).

@@ -155,6 +155,7 @@ int EqFctPylon::camera_update_features(int mode)
         exeption = true;
         printftostderr(name(), "%s [%d] !!!!!! updateing limit after catching exception _. %s",
                        pylon_prop_[i]->node_name.c_str(), static_cast<int>(i), e.GetDescription());
+        err_text_.set_value("feature " + pylon_prop_[i]->node_name + ": " + e.GetDescription());
         lock.unlock();
         g_sts_.online(0);
         return -2;

@@ -62,9 +62,10 @@ pylon_prop::pylon_prop(const CNodePtr& nd, CCategoryPtr categ, INodeMap* map, Eq
     try {
         create();
     } catch (...) {
-        // The node failed while being read: the caller never gets the object, so the
-        // strings go now. Properties registered so far stay with the location.
-        release_strings();
+        // The node failed while being read: the caller never gets the object, so what it
+        // made goes now, the properties registered so far included (they would stay
+        // published without an owner).
+        remove_properties();
         throw;
     }
 }
