@@ -6,7 +6,9 @@
 // starts and stops acquisition, delivers frames and runs the settings passes; the
 // SDK's callback thread runs the device-removal callback.
 // Locks: cbk_mx guards the write pass, acquisition start/stop/started test and the
-// node-change callback; clup_mx guards the camera clean-up against the effective-bits
+// node-change callback, and also the limit pass, the change test, the feature-file save
+// and load (with its read-back) and the camera thread's removal of the features and
+// release of the camera; clup_mx guards the camera clean-up against the effective-bits
 // read; registry_mx guards the process-wide camera registry (devices, booked,
 // n_cameras, cameras), since lifecycle calls of several locations may run at once.
 #pragma once

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include <mirva/server.h>
@@ -440,6 +441,8 @@ void EqFctPylon::camera_cleanup(bool full)
     BufferList.clear();
 
     if (full && pCamera) {
+        // A feature-file save or load of the host's update works on this camera under cbk_mx.
+        PthreadLock features(cbk_mx);
         if (MIRVA_debug & 1)
             printftostderr(name(), "camera_cleanup() called");
         {
@@ -450,7 +453,8 @@ void EqFctPylon::camera_cleanup(bool full)
         }
         if (cam_reset_.value() == 0) {
             if (camera_is_open()) {
-                camera_save_features();
+                last_config_save = time(nullptr);
+                save_feature_file();
                 camera_deregister_removal();
                 try {
                     Pylon::IPylonDevice* device = pCamera->GetDevice();
