@@ -154,23 +154,24 @@ void EqFctPylon::online()
 
     if (g_sts_.online() == 0 && !setup_done) {
         if (setup_result != 0) {
-            find_cameras_of_type(1);
-            init();
+            // online runs on the host's update and recovery threads: an enumeration that
+            // fails ends this attempt, never the thread (camera_init catches its own).
+            try {
+                find_cameras_of_type(1);
+                init();
+            } catch (const GenICam::GenericException& e) {
+                printftostderr(name(), "online() camera discovery failed: %s", e.GetDescription());
+                err_text_.set_value(std::string("camera discovery failed: ") + e.GetDescription());
+                g_sts_.online(0);
+                setup_result = 2;
+                return;
+            }
         }
         err_code = 5;
         cam_error_set();
         set_camera_status("Setting UP");
 
-        // A camera whose description cannot be evaluated (formula error, a value outside its
-        // own limits) fails its set-up like any other; it never ends the server.
-        bool init_failed = true;
-        try {
-            init_failed = camera_init();
-        } catch (const GenICam::GenericException& e) {
-            printftostderr(name(), "online() camera_init() failed: %s", e.GetDescription());
-            err_text_.set_value(std::string("camera ") + std::to_string(serial_.value()) + ": " + e.GetDescription());
-        }
-        if (init_failed) {
+        if (camera_init()) {
             camera_set_default_img_size();
             printftostderr(name(), "online() Failed to init camera: Error: %s", cam_error_set());
             err_code_.set_value(err_code);
@@ -338,15 +339,22 @@ bool EqFctPylon::camera_select(bool how)
 
     if (restore == 0 && how)
         return false;  // the first free camera is taken by camera_init
+    char wanted[32];
+    snprintf(wanted, sizeof wanted, "%d", serial);
     if (restore != 0 && !how) {
-        if (n_device >= 0)
+        // The choice of init, if it still names the camera searched for: an index left from
+        // an earlier enumeration may name another location's camera by now.
+        const int dev = n_device;
+        if (dev >= 0 && dev < static_cast<int>(devices.size()) && devices[dev].IsSerialNumberAvailable() &&
+            devices[dev].GetSerialNumber() == wanted)
             return false;
+        n_device = -1;
         err_text_.set_value("No camera found or in USE");
         return true;
     }
 
-    char wanted[32];
-    snprintf(wanted, sizeof wanted, "%d", serial);
+    // A failed search leaves no index behind, or the next set-up would open that device.
+    n_device = -1;
     const int count = std::min<int>(n_cameras, static_cast<int>(std::min(devices.size(), booked.size())));
     for (int i = 0; i < count; ++i) {
         if (restore == 0) {
@@ -384,9 +392,21 @@ int EqFctPylon::camera_update_boooking()
     char wanted[32];
     snprintf(wanted, sizeof wanted, "%d", serial_.value());
     std::lock_guard lk(registry_mx);
+    // The old index named a device of the old enumeration: it is forgotten unless the
+    // camera this location holds open is found again.
+    n_device = -1;
     if (!pCamera) {
         setup_result = 1;  // the next online() finds and initialises a camera again
         return 0;
+    }
+    // The open camera's own serial number: the property holds it only once the set-up
+    // has got that far (and holds 0 for a first-free choice until then).
+    try {
+        const Pylon::CDeviceInfo& own = pCamera->GetDeviceInfo();
+        if (own.IsSerialNumberAvailable())
+            snprintf(wanted, sizeof wanted, "%s", own.GetSerialNumber().c_str());
+    } catch (const GenICam::GenericException&) {
+        // a camera without device information is matched by the property
     }
     const int count = std::min<int>(n_cameras, static_cast<int>(std::min(devices.size(), booked.size())));
     for (int i = 0; i < count; ++i) {

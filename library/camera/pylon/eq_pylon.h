@@ -6,7 +6,9 @@
 // starts and stops acquisition, delivers frames and runs the settings passes; the
 // SDK's callback thread runs the device-removal callback.
 // Locks: cbk_mx guards the write pass, acquisition start/stop/started test and the
-// node-change callback; clup_mx guards the camera clean-up against the effective-bits
+// node-change callback, and also the limit pass, the change test, the feature-file save
+// and load (with its read-back) and the camera thread's removal of the features and
+// release of the camera; clup_mx guards the camera clean-up against the effective-bits
 // read; registry_mx guards the process-wide camera registry (devices, booked,
 // n_cameras, cameras), since lifecycle calls of several locations may run at once.
 #pragma once
@@ -200,6 +202,18 @@ private:
     // Deregisters the removal callback (when registered); prints on failure.
     void camera_deregister_removal();
     bool camera_is_open();
+    // camera_save_features for a caller that holds cbk_mx (the camera clean-up).
+    bool save_feature_file();
+    // What a failed set-up leaves: the features, the camera object (its device closed) and
+    // the booking with its index are released, so that a retry starts clean and another
+    // location may take the device. Host thread, camera thread not running.
+    void camera_init_release();
+    // Reports a failed set-up (log line and error text, each when not empty), releases what
+    // it left (camera_init_release) and returns true, camera_init's failure.
+    bool camera_init_failed(const std::string& log_line, const std::string& error_text);
+    // camera_init from the features on (the camera is open): true on failure; GenICam
+    // exceptions pass to the caller.
+    bool camera_init_settings(const Pylon::CDeviceInfo& info);
 
     // The camera object of a hardware reset, kept until the feature properties built on
     // its node map are gone (update thread; registry_mx).

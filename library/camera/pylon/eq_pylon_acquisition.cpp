@@ -470,6 +470,7 @@ bool EqFctPylon::camera_is_acq_feature_changed()
     if (debug_bit(0x40))
         printftostderr(name(), "EqFctPylon::camera_is_acq_feature_changed(): called");
     if (pCamera) {
+        PthreadLock lock(cbk_mx);  // against a feature-file load's read-back on the host's thread
         for (pylon_prop* p : pylon_prop_) {
             if (p && p->acq_restart != 0 && p->is_changed()) {
                 if (debug_bit(4)) {

@@ -4,8 +4,11 @@
 //
 // Threads: the write pass and the limit pass run on the camera thread; creation,
 // removal of the root properties, saves and loads run on the host's update thread.
-// The write pass and the callback hold cbk_mx; nothing else here locks, and callers
-// keep creation and removal apart from the passes.
+// cbk_mx is held by the write pass, the limit pass, the callback, and the feature-file
+// save and load with the load's read-back: the camera thread's end removes the features
+// and releases the camera under the same lock, so a save or load never works on freed
+// features or a freed camera, and the load's read-back never meets a pass. Callers keep
+// creation apart from the passes.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -155,6 +158,7 @@ int EqFctPylon::camera_update_features(int mode)
         exeption = true;
         printftostderr(name(), "%s [%d] !!!!!! updateing limit after catching exception _. %s",
                        pylon_prop_[i]->node_name.c_str(), static_cast<int>(i), e.GetDescription());
+        err_text_.set_value("feature " + pylon_prop_[i]->node_name + ": " + e.GetDescription());
         lock.unlock();
         g_sts_.online(0);
         return -2;
@@ -171,6 +175,7 @@ void EqFctPylon::camera_update_limits()
         return;
     if (MIRVA_debug & 64)
         printftostderr(name(), "WE ARE UPDATING LIMITS: CALLED");
+    PthreadLock lock(cbk_mx);  // against a feature-file load's read-back on the host's thread
     for (pylon_prop* f : pylon_prop_)
         f->change_limits();
 }
@@ -250,6 +255,12 @@ std::string feature_file_name(const EqFctPylon& loc, const std::string& conf, co
 bool EqFctPylon::camera_save_features()
 {
     last_config_save = time(nullptr);
+    PthreadLock lock(cbk_mx);  // the camera thread's end releases the camera under it
+    return save_feature_file();
+}
+
+bool EqFctPylon::save_feature_file()
+{
     if (exeption)
         return true;
     if (!pCamera) {
@@ -312,6 +323,9 @@ void warn_if_other_model(EqFct& loc, const std::string& file, GenApi::INodeMap& 
 
 bool EqFctPylon::camera_load_features()
 {
+    // The camera thread's passes and its end (which removes the features and releases the
+    // camera) wait until the load and its read-back are done.
+    PthreadLock lock(cbk_mx);
     if (exeption)
         return true;
     if (!pCamera) {

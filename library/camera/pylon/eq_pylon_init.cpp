@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include <mirva/server.h>
@@ -46,51 +47,93 @@ bool trigger_kind_available(Pylon::Camera_t& camera, Pylon::TriggerSelectorEnums
 
 bool EqFctPylon::camera_init()
 {
-    // 1. Selection.
-    if (camera_select(false))
-        return true;
-
-    // 2. Camera name.
-    Pylon::CDeviceInfo info;
-    {
-        std::lock_guard lk(registry_mx);
-        const int dev = n_device;
-        if (dev < 0 || dev >= static_cast<int>(devices.size())) {
-            err_text_.set_value("No  camera selected");
-            return true;
-        }
-        info = devices[dev];
-    }
-    char cam_name[256] = "Unknown";
-    if (info.IsFullNameAvailable())
-        snprintf(cam_name, sizeof cam_name, "%s", info.GetFullName().c_str());
-    else if (info.IsFriendlyNameAvailable())
-        snprintf(cam_name, sizeof cam_name, "%s", info.GetFriendlyName().c_str());
-    else
-        snprintf(cam_name, sizeof cam_name, "%s", "No full name either freindly name are available");
-    printftostderr(name(), "camera_init() Camera selected: %s", cam_name);
-
-    // A camera object left by a failed earlier attempt holds its device; let it go first.
+    // A camera object left by an earlier set-up holds its device; let it go first.
     if (pCamera) {
         if (!pylon_prop_.empty())
             camera_remove_features();  // their nodes belong to that camera
         camera_cleanup(false);
         std::lock_guard lk(registry_mx);
+        // Its booking goes with it when the camera is chosen anew below (first free one);
+        // a choice by serial number made by init stays.
+        const int dev = n_device;
+        if (restore_old_.value() == 0 && dev >= 0 && dev < static_cast<int>(booked.size()) &&
+            dev < static_cast<int>(cameras.size()) && cameras[dev] == pCamera) {
+            booked[dev] = 0;
+            n_device = -1;
+        }
         camera_release_object(pCamera);
         pCamera = nullptr;
     }
 
-    // 3. Device and camera object.
-    try {
-        Pylon::IPylonDevice* device = Pylon::CTlFactory::GetInstance().CreateDevice(info);
-        auto* camera = new Pylon::Camera_t();
-        camera->Attach(device, true);
-        std::lock_guard lk(registry_mx);
-        pCamera = camera;
-    } catch (const GenICam::RuntimeException&) {
-        printftostderr(name(), "camera_init() Camera %s doesn't exists", cam_name);
+    Pylon::CDeviceInfo info;
+    char cam_name[256] = "Unknown";
+    std::string who;           // the camera as failures name it
+    std::string failure_log;   // a failed creation or opening, reported once the registry is free
+    std::string failure_text;
+    {
+        // Held from the choice of the device until the opened camera is recorded: an
+        // enumeration by another location would otherwise free the device in between, and
+        // a second location could choose and open it too.
+        std::lock_guard registry(registry_mx);
+
+        // 1. Selection.
+        if (camera_select(false))
+            return true;
+
+        // 2. Camera name.
+        const int dev = n_device;
+        if (dev < 0 || dev >= static_cast<int>(devices.size())) {
+            err_text_.set_value("No  camera selected");
+            n_device = -1;
+            return true;
+        }
+        info = devices[dev];
+        if (info.IsFullNameAvailable())
+            snprintf(cam_name, sizeof cam_name, "%s", info.GetFullName().c_str());
+        else if (info.IsFriendlyNameAvailable())
+            snprintf(cam_name, sizeof cam_name, "%s", info.GetFriendlyName().c_str());
+        else
+            snprintf(cam_name, sizeof cam_name, "%s", "No full name either freindly name are available");
+        printftostderr(name(), "camera_init() Camera selected: %s", cam_name);
+        // How failures name the camera: its serial number first, as clients configure it.
+        if (info.IsSerialNumberAvailable())
+            who = std::string(info.GetSerialNumber().c_str()) + " (" + cam_name + ")";
+        else
+            who = cam_name;
+
+        // 3. Device and camera object; 6., 7. open, removal callback, registry. Any
+        // GenICam exception (a camera held by another connection raises an access error)
+        // ends the set-up here.
+        const char* stage = "create";
+        try {
+            Pylon::IPylonDevice* device = Pylon::CTlFactory::GetInstance().CreateDevice(info);
+            auto* camera = new Pylon::Camera_t();
+            camera->Attach(device, true);
+            pCamera = camera;
+
+            stage = "open";
+            pCamera->GetDevice()->Open(Pylon::Control | Pylon::Stream | Pylon::Event);
+            removal = new AClass();
+            removal->cam = this;
+            pCamera->ChangeIpConfiguration(true, false);
+            hCb = Pylon::RegisterRemovalCallback(pCamera->GetDevice(), *removal, &AClass::RemovalCallbackMemberFunction);
+            if (n_device >= 0 && n_device < static_cast<int>(cameras.size()))
+                cameras[n_device] = pCamera;
+            if (MIRVA_debug & 4)
+                printftostderr(name(), "pCamera->Open() : 0x%lx", reinterpret_cast<unsigned long>(pCamera));
+        } catch (const GenICam::GenericException& e) {
+            if (std::string(stage) == "create") {
+                failure_log = "camera_init() Camera " + who + " doesn't exists: " + e.GetDescription();
+                failure_text = "camera " + who + " does not exist: " + e.GetDescription();
+            } else {
+                failure_log = "Unable to open camera " + who + "; " + e.GetDescription();
+                failure_text = "unable to open camera " + who + ": " + e.GetDescription();
+            }
+        }
+    }
+    if (!failure_log.empty()) {
         exeption = true;
-        return true;
+        return camera_init_failed(failure_log, failure_text);
     }
 
     // 4. Device information.
@@ -111,32 +154,66 @@ bool EqFctPylon::camera_init()
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         char text[63];  // at most 62 characters
         snprintf(text, sizeof text, "%s %s of the camera", upper.c_str(), entry.c_str());
+        // An entry named like a property of the location (Interface and INTERFACE) would
+        // hide behind it: it gets the suffix a colliding feature gets.
+        if (find_property(text)) {
+            printftostderr(name(), "%s WE HAVE TO APPEND PYLON TO GET UNIQUE PROP NAME", upper.c_str());
+            snprintf(text, sizeof text, "%s.PYLON %s of the camera", upper.c_str(), entry.c_str());
+        }
         auto* prop = new D_cam_param_text_const(text, nullptr);
         add_property(prop, 1);
         root_prop_.push_back(prop);
         prop->set_value(value);
     }
 
-    // 6., 7. Open, callback, registry.
+    // 8. - 21. Features and settings. A camera whose description cannot be evaluated (a
+    // formula dividing by zero, a value outside its own limits) fails its set-up here.
     try {
-        pCamera->GetDevice()->Open(Pylon::Control | Pylon::Stream | Pylon::Event);
-        removal = new AClass();
-        removal->cam = this;
-        pCamera->ChangeIpConfiguration(true, false);
-        hCb = Pylon::RegisterRemovalCallback(pCamera->GetDevice(), *removal, &AClass::RemovalCallbackMemberFunction);
-        {
-            std::lock_guard lk(registry_mx);
-            if (n_device >= 0 && n_device < static_cast<int>(cameras.size()))
-                cameras[n_device] = pCamera;
-        }
-        if (MIRVA_debug & 4)
-            printftostderr(name(), "pCamera->Open() : 0x%lx", reinterpret_cast<unsigned long>(pCamera));
-    } catch (const GenICam::RuntimeException& e) {
-        printftostderr(name(), "Unable to open camera %s; %s", name(), e.GetDescription());
-        exeption = true;
-        return true;
+        if (camera_init_settings(info))
+            return camera_init_failed("", "");
+    } catch (const GenICam::GenericException& e) {
+        return camera_init_failed("camera_init() camera " + who + ": " + e.GetDescription(),
+                                  "camera " + who + ": " + e.GetDescription());
     }
+    return false;
+}
 
+bool EqFctPylon::camera_init_failed(const std::string& log_line, const std::string& error_text)
+{
+    if (!log_line.empty())
+        printftostderr(name(), "%s", log_line.c_str());
+    if (!error_text.empty())
+        err_text_.set_value(error_text);
+    camera_init_release();
+    return true;
+}
+
+void EqFctPylon::camera_init_release()
+{
+    if (!pylon_prop_.empty())
+        camera_remove_features();  // their nodes belong to the camera released below
+    camera_cleanup(false);         // removal holder, grabber, buffers
+    std::lock_guard lk(registry_mx);
+    // The booking is this location's: an enumeration since the choice would have cleared
+    // n_device (camera_update_boooking of a location without a camera).
+    const int dev = n_device;
+    if (dev >= 0 && dev < static_cast<int>(booked.size()))
+        booked[dev] = 0;
+    if (pCamera) {
+        try {
+            if (pCamera->IsAttached() && pCamera->IsOpen())
+                pCamera->GetDevice()->Close();
+        } catch (const GenICam::GenericException& e) {
+            printftostderr(name(), "camera_init() closing the camera: %s", e.GetDescription());
+        }
+        camera_release_object(pCamera);
+        pCamera = nullptr;
+    }
+    n_device = -1;
+}
+
+bool EqFctPylon::camera_init_settings(const Pylon::CDeviceInfo& info)
+{
     // 8. Features.
     camera_create_features();
     {
@@ -246,7 +323,11 @@ bool EqFctPylon::camera_init()
     frame_trig_sel_.new_init();
     format_out_.new_init();
     truncate_out_.new_init();
-    camera_update_features(1);
+    if (camera_update_features(1) == -2) {
+        // The camera refused a value of its own (the pass named the node): it cannot work.
+        printftostderr(name(), "camera_init() the camera refused its settings: %s", err_text_.value().c_str());
+        return true;
+    }
 
     // 18.
     printftostderr(name(), "camera_init() TRIGGER MODES AVAILABLE Acquisition: %d (%d sel: %d)  Frame:%d  (%d sel: %d)",
@@ -291,6 +372,16 @@ int EqFctPylon::camera_get_size(int* w, int* h)
     int height = static_cast<int>(pCamera->HeightMax.GetValue());
     if (GenApi::IsReadable(pCamera->BinningVertical))
         height *= static_cast<int>(pCamera->BinningVertical.GetValue());
+    if (width < 1 || height < 1) {
+        // A sensor without pixels (a description with SensorWidth 0, say) has nothing to
+        // stream: the set-up fails instead of publishing an empty image region.
+        const char* feature = width < 1 ? "WidthMax" : "HeightMax";
+        printftostderr(name(), "camera_get_size() %s is %d: the camera has no image to stream", feature,
+                       width < 1 ? width : height);
+        err_text_.set_value(std::string(feature) + " is " + std::to_string(width < 1 ? width : height) +
+                            ": the camera has no image to stream");
+        return 1;
+    }
     img_width = width;
     img_height = height;
 
@@ -350,6 +441,8 @@ void EqFctPylon::camera_cleanup(bool full)
     BufferList.clear();
 
     if (full && pCamera) {
+        // A feature-file save or load of the host's update works on this camera under cbk_mx.
+        PthreadLock features(cbk_mx);
         if (MIRVA_debug & 1)
             printftostderr(name(), "camera_cleanup() called");
         {
@@ -360,7 +453,8 @@ void EqFctPylon::camera_cleanup(bool full)
         }
         if (cam_reset_.value() == 0) {
             if (camera_is_open()) {
-                camera_save_features();
+                last_config_save = time(nullptr);
+                save_feature_file();
                 camera_deregister_removal();
                 try {
                     Pylon::IPylonDevice* device = pCamera->GetDevice();

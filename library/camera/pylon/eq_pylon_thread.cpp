@@ -1,6 +1,7 @@
 // The camera thread of a location: its start and stop, its loop (acquisition start and
 // stop, frame delivery, settings updates, group exclusion) and the settings update.
 #include "eq_pylon.h"
+#include "pylon_lock.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -287,6 +288,10 @@ void* pylon_camera_thread(void* location)
                 cam->saved_start = 0;
                 running = true;
             } else {
+                // A failed start may leave its grabber behind (closed after a geometry
+                // repair): stopped like a failed frame, so that the next start finds a
+                // clean state instead of "previous not stopped" until the watchdog.
+                cam->camera_stop_acquisition();
                 usleep(20000);
             }
         } else {
@@ -312,7 +317,12 @@ void* pylon_camera_thread(void* location)
             if (counter == 0)
                 counter = 1;
             cam->frame_counter_.set_value(counter);
-            if (char* mode = cam->camera_get_feature_by_name("AcquisitionMode", true)) {
+            char* mode = nullptr;
+            {
+                PthreadLock lock(cam->cbk_mx);  // against a feature-file load's read-back
+                mode = cam->camera_get_feature_by_name("AcquisitionMode", true);
+            }
+            if (mode) {
                 if (strcmp(mode, "SingleFrame") == 0) {
                     printftostderr(cam->name(), "Camera THREAD stopping acquisition (SingleFrame)");
                     cam->camera_stop_acquisition();
@@ -342,10 +352,12 @@ void* pylon_camera_thread(void* location)
 
     cam->camera_stop_acquisition();
     if (cam->cam_reset_.value() == 0) {
+        // A feature-file save or load of the host's update may be running: it holds cbk_mx.
+        PthreadLock lock(cam->cbk_mx);
         cam->camera_remove_root_properties();
         cam->camera_remove_features();
     }
-    cam->camera_cleanup(true);
+    cam->camera_cleanup(true);  // releases the camera under cbk_mx too
     // After the handle is cleared the location may be destroyed at once.
     const std::string prefix = cam->name();
     cam->camera_thread_finished();

@@ -51,6 +51,8 @@ std::string cut(std::string s, size_t n)
 
 } // namespace
 
+using pylon_prop_detail::float_max_inward;
+using pylon_prop_detail::float_min_inward;
 using pylon_prop_detail::narrow_float;
 using pylon_prop_detail::narrow_int;
 
@@ -60,9 +62,10 @@ pylon_prop::pylon_prop(const CNodePtr& nd, CCategoryPtr categ, INodeMap* map, Eq
     try {
         create();
     } catch (...) {
-        // The node failed while being read: the caller never gets the object, so the
-        // strings go now. Properties registered so far stay with the location.
-        release_strings();
+        // The node failed while being read: the caller never gets the object, so what it
+        // made goes now, the properties registered so far included (they would stay
+        // published without an owner).
+        remove_properties();
         throw;
     }
 }
@@ -277,12 +280,9 @@ void pylon_prop::create()
     }
     case PYLON_TYPE_FLOAT: {
         type = PYLON_TYPE_FLOAT;
-        const double node_min = pFloat->GetMin();
-        minVal.fval = narrow_float(node_min);
-        maxVal.fval = narrow_float(pFloat->GetMax());
-        // The float minimum must not lie below the node's own minimum.
-        if (static_cast<double>(minVal.fval) < node_min)
-            minVal.fval = std::nextafterf(minVal.fval, FLT_MAX);
+        // Rounded inward, so that a write clamped to them is one the node accepts.
+        minVal.fval = float_min_inward(pFloat->GetMin());
+        maxVal.fval = float_max_inward(pFloat->GetMax());
         if (readable)
             currentVal.fval = narrow_float(pFloat->GetValue(false, false));
         incVal.fval = pFloat->HasInc() ? narrow_float(pFloat->GetInc()) : 0.0f;

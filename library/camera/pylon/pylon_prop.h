@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -32,8 +33,17 @@ extern const int PYLON_ACQ_CATEGORIES_LIST_SIZE;
 constexpr int PYLON_MAX_ENUM_ENTRIES = 64;
 
 namespace pylon_prop_detail {
-// Node values are 64-bit; the properties hold 32 bits (the low 32 bits are kept).
-inline int narrow_int(int64_t v) { return static_cast<int>(static_cast<uint32_t>(v)); }
+// Node values are 64-bit; the properties hold 32 bits. Values beyond that range saturate
+// at its ends: keeping the low 32 bits would turn the limits of an unbounded node or a
+// 64-bit counter into [0, -1], and the limit pass would then rewrite the value each pass.
+inline int narrow_int(int64_t v)
+{
+    if (v > INT32_MAX)
+        return INT32_MAX;
+    if (v < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int>(v);
+}
 // Node doubles to the properties' floats, saturating at +-FLT_MAX instead of overflowing.
 inline float narrow_float(double v)
 {
@@ -42,6 +52,22 @@ inline float narrow_float(double v)
     if (v < -static_cast<double>(FLT_MAX))
         return -FLT_MAX;
     return static_cast<float>(v);  // NaN stays NaN
+}
+// Float limits of a node's limits, rounded inward: a clamped write of a minimum rounded
+// down (or a maximum rounded up) would lie outside the node's range and be refused.
+inline float float_min_inward(double node_min)
+{
+    float f = narrow_float(node_min);
+    if (static_cast<double>(f) < node_min)
+        f = std::nextafterf(f, FLT_MAX);
+    return f;
+}
+inline float float_max_inward(double node_max)
+{
+    float f = narrow_float(node_max);
+    if (static_cast<double>(f) > node_max)
+        f = std::nextafterf(f, -FLT_MAX);
+    return f;
 }
 } // namespace pylon_prop_detail
 

@@ -11,6 +11,8 @@
 #include "pylon_prop.h"
 
 using namespace GenApi;
+using pylon_prop_detail::float_max_inward;
+using pylon_prop_detail::float_min_inward;
 using pylon_prop_detail::narrow_float;
 using pylon_prop_detail::narrow_int;
 
@@ -449,8 +451,9 @@ bool pylon_prop::change_limits()
             if (!d_fct.fval)
                 return true;
             CFloatPtr pFloat(node);
-            minVal.fval = narrow_float(pFloat->GetMin());
-            maxVal.fval = narrow_float(pFloat->GetMax());
+            // Rounded inward as at construction: a clamped write must be one the node accepts.
+            minVal.fval = float_min_inward(pFloat->GetMin());
+            maxVal.fval = float_max_inward(pFloat->GetMax());
             if (egu_) {
                 egu_->set_f1(minVal.fval);
                 egu_->set_f2(maxVal.fval);
