@@ -163,6 +163,9 @@ bool EqFctPylon::camera_init()
     if (info.IsSerialNumberAvailable())
         serial_.set_value(static_cast<int>(strtol(info.GetSerialNumber().c_str(), nullptr, 10)));
 
+    // The features are published already: a client's write made since then must outlive
+    // the read-back below.
+    keep_pending_writes(2);
     if (restore_old_.value() != 0) {
         // 13. Restore the stored values into the camera.
         for (pylon_prop* p : pylon_prop_) {
@@ -238,6 +241,11 @@ bool EqFctPylon::camera_init()
         if (source)
             frame_trig_sel_.set_limits(0, source->maxVal.ival - 1);
     }
+
+    // Client writes that were pending when the camera went away are recorded again now
+    // that the features hold the camera's values; the write pass below applies them.
+    for (const std::string& dropped : reapply_pending_writes())
+        err_text_.set_value(dropped);
 
     // 17.
     acq_trig_on_.new_init();

@@ -145,6 +145,7 @@ bool pylon_prop::set_feature()
             break;
         CValuePtr(node)->FromString(s, true);
         *currentVal.sval = s;
+        p->confirm_client_text(s);  // applied: no longer a pending client write
         first = false;
         return false;
     }
@@ -165,6 +166,7 @@ bool pylon_prop::set_feature()
                     num->reset_new_val();
                     CValuePtr(node)->FromString(s, true);
                     *currentVal.sval = s;
+                    p->confirm_client_text(s);  // applied: no longer a pending client write
                     return false;
                 }
             }
@@ -182,7 +184,9 @@ bool pylon_prop::set_feature()
             k = maxVal.ival - 1;
         num->set_value(k);
         num->reset_new_val();
-        p->set_value(entry_name(*this, num->value()));
+        // The entry's name stands for the client's write until the next pass applies it
+        // (kept as a pending client write should the camera go away meanwhile).
+        p->client_write(mirva::ClientValue{entry_name(*this, num->value())});
         *currentVal.sval = s;
         first = false;
         try {
