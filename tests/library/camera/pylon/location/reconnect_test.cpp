@@ -143,4 +143,25 @@ TEST_F(Reconnect, PendingWriteToAFeatureTheReturningCameraLacksIsReported)
     EXPECT_EQ(loc->err_text_.value(), dropped);
 }
 
+TEST_F(Reconnect, WriteArrivingJustBeforeAnAcquisitionStartOutlivesItsReadBack)
+{
+    // The start reads every feature back; a write that came after the thread's last
+    // write pass is still pending afterwards, so the next pass writes it.
+    plug("1001");
+    EqFctPylon* loc = add_location("REC", {{"SERIAL", "1001"}});
+    loc->find_cameras_of_type(1);
+    start(loc);
+    ASSERT_TRUE(loc->setup_done);
+    ASSERT_EQ(write(loc, "GAINRAW", int64_t{172}).code, mirva::WriteResult::ok);
+    ASSERT_EQ(write(loc, "TESTIMAGESELECTOR", std::string("Testimage2")).code, mirva::WriteResult::ok);
+    ASSERT_EQ(loc->camera_start_acquisition(), 0);
+    loc->with_property("GAINRAW", [](D_fct& p) { EXPECT_EQ(p.pending_write(), mirva::ClientValue{int64_t{172}}); });
+    EXPECT_EQ(value_of(loc, "TESTIMAGESELECTOR"), mirva::ClientValue{std::string("Testimage2")});
+    EXPECT_TRUE(loc->camera_is_acq_feature_changed());  // the thread restarts and writes them
+    loc->camera_stop_acquisition();
+    EXPECT_GT(loc->camera_update_features(1), 0);
+    EXPECT_EQ(loc->pCamera->GainRaw.GetValue(), 172);
+    EXPECT_EQ(std::string(loc->pCamera->TestImageSelector.ToString()), "Testimage2");
+}
+
 } // namespace
