@@ -107,8 +107,16 @@ void install_location_routes(httplib::Server& http, HttpApi& api) {
         case WriteResult::read_only: return reply_error(res, 403, result->message);
         }
         auto o = property_json(*loc, name);
-        if (!o)  // removed by the camera thread right after the write
-            return reply_error(res, 404, std::string("property ") + name + " of location " + loc->name() + " is gone");
+        if (!o) {
+            // The camera went away right after the write: the location keeps the value
+            // and writes it to the camera when it returns.
+            return reply_json(res,
+                              json{{"name", name},
+                                   {"note", "the camera of location " + std::string(loc->name()) +
+                                                " went away as the value was written; it is kept and reaches the "
+                                                "camera when the camera returns"}},
+                              202);
+        }
         if (!verdict.message.empty())
             (*o)["note"] = verdict.message;
         reply_json(res, *o);

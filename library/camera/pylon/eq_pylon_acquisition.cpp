@@ -17,6 +17,19 @@
 
 namespace {
 
+// Reads every feature back from the camera. The read-back resets each property to the
+// camera's value; a client's write that came after the last write pass would be lost with
+// it, so such writes are kept and recorded again, and the thread's next pass applies them.
+void readback_keeping_client_writes(EqFctPylon& loc)
+{
+    with_clients_waiting(loc, loc.g_sts_.name(), [&] {
+        loc.keep_pending_writes(2);
+        loc.camera_readback_all_features();
+        for (const std::string& dropped : loc.reapply_pending_writes())
+            loc.err_text_.set_value(dropped);
+    });
+}
+
 // A feature text from camera_get_feature_by_name: malloc'd, freed on scope exit.
 struct FreeText {
     void operator()(char* p) const { std::free(p); }
@@ -68,7 +81,7 @@ int EqFctPylon::camera_start_acquisition()
             printftostderr(name(), "camera_start_acquisition() previous not stopped");
             return 2;
         }
-        camera_readback_all_features();
+        readback_keeping_client_writes(*this);
 
         if (pCamera->GetNumStreamGrabberChannels() == 0) {
             printftostderr(name(), "camera_start_acquisition() device doesn't support stream grabbers");
@@ -352,7 +365,7 @@ int EqFctPylon::camera_start_acquisition()
         for (CGrabBuffer* buffer : BufferList)
             StreamGrabber->QueueBuffer(buffer->GetBufferHandle(), nullptr);
 
-        camera_readback_all_features();
+        readback_keeping_client_writes(*this);
 
         pCamera->AcquisitionStart.Execute(true);
         format_changed = false;

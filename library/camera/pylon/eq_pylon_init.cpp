@@ -240,60 +240,70 @@ bool EqFctPylon::camera_init_settings(const Pylon::CDeviceInfo& info)
     if (info.IsSerialNumberAvailable())
         serial_.set_value(static_cast<int>(strtol(info.GetSerialNumber().c_str(), nullptr, 10)));
 
-    if (restore_old_.value() != 0) {
-        // 13. Restore the stored values into the camera.
-        for (pylon_prop* p : pylon_prop_) {
-            if (p->type == PYLON_TYPE_COMMAND)
-                continue;
-            try {
-                printftostderr(name(), "%s setting to %f", p->node_name.c_str(), static_cast<double>(p->get_value_as_float()));
-                p->set_feature();
-                p->change_limits();
-            } catch (const GenICam::OutOfRangeException&) {
-                printftostderr(name(), "%s Exception in range", p->node_name.c_str());
+    // The features are published already. Clients wait while stored values are written and
+    // the camera's values read back (that resets every property); the writes they made
+    // since the features appeared, and those still pending when the camera went away, are
+    // then recorded again for the write pass below.
+    with_clients_waiting(*this, g_sts_.name(), [&] {
+        keep_pending_writes(2);
+        if (restore_old_.value() != 0) {
+            // 13. Restore the stored values into the camera.
+            for (pylon_prop* p : pylon_prop_) {
+                if (p->type == PYLON_TYPE_COMMAND)
+                    continue;
+                try {
+                    printftostderr(name(), "%s setting to %f", p->node_name.c_str(), static_cast<double>(p->get_value_as_float()));
+                    p->set_feature();
+                    p->change_limits();
+                } catch (const GenICam::OutOfRangeException&) {
+                    printftostderr(name(), "%s Exception in range", p->node_name.c_str());
+                }
             }
-        }
-        for (pylon_prop* p : pylon_prop_)
-            p->set_orig_value();
-        for (const char* feature : {"Width", "Height"}) {
-            if (pylon_prop* p = camera_find_feature_by_name(feature)) {
-                p->first = true;
-                p->set_feature();
+            for (pylon_prop* p : pylon_prop_)
+                p->set_orig_value();
+            for (const char* feature : {"Width", "Height"}) {
+                if (pylon_prop* p = camera_find_feature_by_name(feature)) {
+                    p->first = true;
+                    p->set_feature();
+                }
             }
-        }
-        camera_readback_all_features();
-    } else {
-        // 14. Fresh start: the full sensor, and the camera's values published as they are.
-        apply_value(bin_x_, 1);
-        apply_value(bin_y_, 1);
-        apply_value(roi_x_start_, 1);
-        apply_value(roi_x_end_, img_width);
-        apply_value(roi_y_start_, 1);
-        apply_value(roi_y_end_, img_height);
-        camera_readback_all_features();
-        printftostderr(name(), "FOUND %d propertirs to reset", static_cast<int>(pylon_prop_.size()));
-        for (pylon_prop* p : pylon_prop_) {
-            switch (p->type) {
-            case PYLON_TYPE_INT:
-            case PYLON_TYPE_BOOL:
-            case PYLON_TYPE_COMMAND:
-                if (p->d_fct.ival)
-                    p->d_fct.ival->reset_new_val();
-                break;
-            case PYLON_TYPE_FLOAT:
-                if (p->d_fct.fval)
-                    p->d_fct.fval->reset_new_val();
-                break;
-            case PYLON_TYPE_ENUMER:
-                if (p->d_fct_inc.ival && GenApi::IsWritable(p->node))
-                    p->d_fct_inc.ival->reset_new_val();
-                break;
-            default:
-                break;
+            camera_readback_all_features();
+        } else {
+            // 14. Fresh start: the full sensor, and the camera's values published as they are.
+            apply_value(bin_x_, 1);
+            apply_value(bin_y_, 1);
+            apply_value(roi_x_start_, 1);
+            apply_value(roi_x_end_, img_width);
+            apply_value(roi_y_start_, 1);
+            apply_value(roi_y_end_, img_height);
+            camera_readback_all_features();
+            printftostderr(name(), "FOUND %d propertirs to reset", static_cast<int>(pylon_prop_.size()));
+            for (pylon_prop* p : pylon_prop_) {
+                switch (p->type) {
+                case PYLON_TYPE_INT:
+                case PYLON_TYPE_BOOL:
+                case PYLON_TYPE_COMMAND:
+                    if (p->d_fct.ival)
+                        p->d_fct.ival->reset_new_val();
+                    break;
+                case PYLON_TYPE_FLOAT:
+                    if (p->d_fct.fval)
+                        p->d_fct.fval->reset_new_val();
+                    break;
+                case PYLON_TYPE_ENUMER:
+                    if (p->d_fct_inc.ival && GenApi::IsWritable(p->node))
+                        p->d_fct_inc.ival->reset_new_val();
+                    break;
+                default:
+                    break;
+                }
             }
+            printftostderr(name(), "NEW VALUE RESET");
         }
-        printftostderr(name(), "NEW VALUE RESET");
-    }
+
+        for (const std::string& dropped : reapply_pending_writes())
+            err_text_.set_value(dropped);
+    });
 
     // 15. Binning guard.
     if (bin_x_.value() <= 0)

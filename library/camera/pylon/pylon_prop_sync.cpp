@@ -143,10 +143,13 @@ bool pylon_prop::set_feature()
         if (!p)
             break;
         const std::string s = p->value();
+        if (s == *currentVal.sval)
+            p->confirm_client_text(s);  // the camera holds it already
         if (s == *currentVal.sval || !p->get_valid())
             break;
         CValuePtr(node)->FromString(s, true);
         *currentVal.sval = s;
+        p->confirm_client_text(s);  // applied: no longer a pending client write
         first = false;
         return false;
     }
@@ -167,12 +170,14 @@ bool pylon_prop::set_feature()
                     num->reset_new_val();
                     CValuePtr(node)->FromString(s, true);
                     *currentVal.sval = s;
+                    p->confirm_client_text(s);  // applied: no longer a pending client write
                     return false;
                 }
             }
             p->set_value(entry_name(*this, num->value()));
             return true;
         }
+        p->confirm_client_text(s);  // a client's text equal to the camera's entry is in force
         // The client may have written the selection number: show its entry now; the
         // camera gets it in the next pass (the text then differs from currentVal).
         if ((!first && nothing_pending(num)) || !num->get_valid())
@@ -184,7 +189,9 @@ bool pylon_prop::set_feature()
             k = maxVal.ival - 1;
         num->set_value(k);
         num->reset_new_val();
-        p->set_value(entry_name(*this, num->value()));
+        // The entry's name stands for the client's write until the next pass applies it
+        // (kept as a pending client write should the camera go away meanwhile).
+        p->client_write(mirva::ClientValue{entry_name(*this, num->value())});
         *currentVal.sval = s;
         first = false;
         try {
@@ -490,14 +497,23 @@ bool pylon_prop::is_changed()
             D_cam_param_int* num = d_fct_inc.ival;
             if (!d_fct.sval || !num)
                 return false;
-            if (d_fct.sval->value() != *currentVal.sval)
+            const std::string text = d_fct.sval->value();
+            if (text != *currentVal.sval)
                 return true;
+            d_fct.sval->confirm_client_text(text);  // a client's text equal to the camera's is in force
             if (num->new_value() != num->value())
                 return true;
             return num->changed();
         }
-        case PYLON_TYPE_STRING:
-            return d_fct.sval && d_fct.sval->value() != *currentVal.sval;
+        case PYLON_TYPE_STRING: {
+            if (!d_fct.sval)
+                return false;
+            const std::string text = d_fct.sval->value();
+            if (text != *currentVal.sval)
+                return true;
+            d_fct.sval->confirm_client_text(text);  // a client's text equal to the camera's is in force
+            return false;
+        }
         case PYLON_TYPE_COMMAND:
             if (d_fct.ival && d_fct.ival->is_changed()) {
                 printftostderr("pylon", "%s is changed", node_name.c_str());

@@ -30,8 +30,14 @@ public:
     void set_changed(bool c) { std::lock_guard lk(this->mx_); changed_ = c; }
     // A write is pending: the pending value differs from the value, or the changed flag is set.
     bool is_changed() const { std::lock_guard lk(this->mx_); return new_value_ != this->value_ || changed_; }
-    // Records the current value as the original value and as the pending value.
-    void new_init() { std::lock_guard lk(this->mx_); orig_value_ = this->value_; new_value_ = this->value_; }
+    // Records the current value as the original value and, unless a client's write is
+    // pending (changed flag set), as the pending value: a write made while the camera was
+    // away is applied once it is back, not dropped by its initialisation.
+    void new_init() {
+        std::lock_guard lk(this->mx_);
+        orig_value_ = this->value_;
+        if (!changed_) new_value_ = this->value_;
+    }
     T orig_value() const { std::lock_guard lk(this->mx_); return orig_value_; }
     // Pending value := value; changed flag := false.
     void reset_new_val() { std::lock_guard lk(this->mx_); new_value_ = this->value_; changed_ = false; }
@@ -46,6 +52,7 @@ public:
     mirva::WriteResult client_write(const mirva::ClientValue& value) override;
     std::optional<std::string> stored_text() const override;
     bool restore_text(const std::string& text) override;
+    std::optional<mirva::ClientValue> pending_write() const override;
 
 protected:
     T new_value_{};   // guarded by mx_

@@ -87,6 +87,9 @@ public:
     // properties that are not persisted (read-only device data, spectra).
     virtual std::optional<std::string> stored_text() const { return std::nullopt; }
     virtual bool restore_text(const std::string& text) { (void)text; return false; }
+    // A value a client wrote that the location has not applied yet, or nothing. The
+    // location keeps it when it removes the property (see EqFct::rem_property).
+    virtual std::optional<mirva::ClientValue> pending_write() const { return std::nullopt; }
     // True once a stored value was restored into this property at its registration.
     bool was_restored() const { return restored_.load(); }
     int flags() const { return flags_; }
@@ -165,8 +168,12 @@ class D_string : public D_fct {
 public:
     D_string(const char* text, EqFct* owner, int flags = 0) : D_fct(text, owner, flags) { apply_stored_(); }
     std::string value() const { std::lock_guard lk(mx_); return value_; }
+    // The owner's own write: it replaces a client's text that was still pending.
     void set_value(const char* text);
     void set_value(const std::string& text) { set_value(text.c_str()); }
+    // The owner has applied text: a client's write of that text is no longer pending
+    // (a newer client text stays pending).
+    void confirm_client_text(const std::string& text);
     static constexpr size_t max_length() { return 1024; }
 
     const char* class_name() const override { return "D_string"; }
@@ -174,9 +181,11 @@ public:
     mirva::WriteResult client_write(const mirva::ClientValue& value) override;
     std::optional<std::string> stored_text() const override;
     bool restore_text(const std::string& text) override;
+    std::optional<mirva::ClientValue> pending_write() const override;
 
 protected:
     std::string value_;  // guarded by mx_
+    bool client_pending_ = false;  // a client wrote value_ and the owner has not applied it; mx_
 };
 
 // Two floats and a text: used for a feature's limits and unit (f1 = min, f2 = max, str = unit).

@@ -37,8 +37,19 @@ public:
     // Registers a property (idempotent) and restores its stored value, if any.
     // group: 0 the location's own properties, 1 device information, 2 camera features.
     void add_property(D_fct* property, int group = 0);
-    // Unregisters a property; the caller then destroys it.
+    // Unregisters a property; the caller then destroys it. Its value is kept for a later
+    // registration of the same name, and so is a client's write that was still pending.
     void rem_property(D_fct* property);
+    // Writes again, as the client did, each pending write that removed properties left
+    // (camera features removed with their camera): the owner calls it once their new
+    // properties hold the camera's values, before its write pass. A write whose property
+    // is not there again, or that the property now refuses, is dropped: it is printed, and
+    // the returned list holds one message per dropped write.
+    std::vector<std::string> reapply_pending_writes();
+    // Keeps the pending client writes of the registered properties of a group for the next
+    // reapply_pending_writes(), as their removal would: for a set-up that reads the camera's
+    // values back into properties that clients can already write.
+    void keep_pending_writes(int group);
     // The property named by the first word of text (the rest is ignored), or null.
     D_fct* find_property(const char* text);
     D_fct* find_property(const std::string& text) { return find_property(text.c_str()); }
@@ -100,6 +111,9 @@ private:
     // leaves its last value here, so that it comes back with it when it is registered again
     // (camera features are removed when a camera goes away and created again when it returns).
     std::map<std::string, std::string> stored_values_;  // guarded by stored_mx_
+    // name -> a client's write that the location had not applied when it removed the
+    // property; written again by reapply_pending_writes(). Guarded by stored_mx_.
+    std::map<std::string, mirva::ClientValue> pending_writes_;
     mutable std::mutex stored_mx_;
     mutable std::recursive_mutex registry_mx_;          // guards entries_, by_name_ and error_
     std::vector<Entry> entries_;                        // registration order

@@ -5,6 +5,8 @@
 
 #include <mirva/server.h>
 
+#include "properties/client_value.h"
+
 namespace {
 thread_local const mirva::LocationCreation* current_creation = nullptr;
 
@@ -139,9 +141,18 @@ void EqFct::rem_property(D_fct* property) {
     if (it == entries_.end()) return;
     entries_.erase(it);
     // Remember the value for a later registration of a property of the same name.
-    if (auto text = property->stored_text()) {
+    // A client's write that was not applied yet is not lost with the property either:
+    // under the registry lock no client write can come between its capture and the removal.
+    {
+        auto text = property->stored_text();
+        auto pending = property->pending_write();
         std::lock_guard slk(stored_mx_);
-        stored_values_[property->name_] = *text;
+        if (text)
+            stored_values_[property->name_] = *text;
+        if (pending)
+            pending_writes_[property->name_] = std::move(*pending);
+        else
+            pending_writes_.erase(property->name_);
     }
     auto range = by_name_.equal_range(property->name_);
     for (auto m = range.first; m != range.second; ++m) {
@@ -151,6 +162,42 @@ void EqFct::rem_property(D_fct* property) {
         }
     }
     property->registered_.store(false);
+}
+
+std::vector<std::string> EqFct::reapply_pending_writes() {
+    std::map<std::string, mirva::ClientValue> writes;
+    {
+        std::lock_guard lk(stored_mx_);
+        writes.swap(pending_writes_);
+    }
+    std::vector<std::string> dropped;
+    for (const auto& [name, value] : writes) {
+        std::optional<mirva::WriteResult> result;
+        with_property(name, [&](D_fct& p) { result = p.client_write(value); });
+        std::string reason;
+        if (!result)
+            reason = "the property is not there any more";
+        else if (result->code != mirva::WriteResult::ok)
+            reason = result->message;
+        if (reason.empty())
+            continue;
+        dropped.push_back("the write of " + mirva::detail::describe(value) + " to " + name +
+                          ", made while the camera was away, is dropped: " + reason);
+        printftostderr(this->name(), "%s", dropped.back().c_str());
+    }
+    return dropped;
+}
+
+void EqFct::keep_pending_writes(int group) {
+    std::lock_guard lk(registry_mx_);
+    for (const auto& e : entries_) {
+        if (e.group != group)
+            continue;
+        if (auto pending = e.property->pending_write()) {
+            std::lock_guard slk(stored_mx_);
+            pending_writes_[e.property->name_] = std::move(*pending);
+        }
+    }
 }
 
 D_fct* EqFct::find_property(const char* text) {

@@ -37,6 +37,14 @@ mirva::WriteResult D_cam_param_number<T>::client_write(const mirva::ClientValue&
 }
 
 template <class T>
+std::optional<mirva::ClientValue> D_cam_param_number<T>::pending_write() const {
+    std::lock_guard lk(this->mx_);
+    if (!changed_ && new_value_ == this->value_) return std::nullopt;
+    if constexpr (std::is_same_v<T, int>) return mirva::ClientValue{static_cast<int64_t>(new_value_)};
+    else return mirva::ClientValue{static_cast<double>(new_value_)};
+}
+
+template <class T>
 std::optional<std::string> D_cam_param_number<T>::stored_text() const {
     return mirva::detail::format_number<T>(this->value());
 }

@@ -155,6 +155,18 @@ template class D_value<double>;
 void D_string::set_value(const char* text) {
     std::lock_guard lk(mx_);
     value_ = text ? text : "";
+    client_pending_ = false;
+}
+
+void D_string::confirm_client_text(const std::string& text) {
+    std::lock_guard lk(mx_);
+    if (value_ == text) client_pending_ = false;
+}
+
+std::optional<mirva::ClientValue> D_string::pending_write() const {
+    std::lock_guard lk(mx_);
+    if (!client_pending_) return std::nullopt;
+    return mirva::ClientValue{value_};
 }
 
 mirva::PropertySnapshot D_string::snapshot() const {
@@ -174,7 +186,9 @@ mirva::WriteResult D_string::client_write(const mirva::ClientValue& value) {
                                               " bytes refused: longer than the limit of " +
                                               std::to_string(max_length()) + " bytes");
     }
-    set_value(*text);
+    std::lock_guard lk(mx_);
+    value_ = *text;
+    client_pending_ = true;
     return mirva::WriteResult::success();
 }
 

@@ -98,6 +98,59 @@ TEST(LocationCreationTest, ARemovedPropertyComesBackWithItsLastValue) {
     EXPECT_TRUE(again.get_valid());
 }
 
+TEST(LocationCreationTest, AClientWriteStillPendingAtRemovalIsWrittenAgainLater) {
+    PlainLocation loc;
+    auto* gain = new D_cam_param_int("GAIN gain", 0, 500, &loc);
+    auto* mode = new D_cam_param_text("MODE mode", &loc);
+    auto* gone = new D_cam_param_int("GONE a feature the next camera lacks", 0, 9, &loc);
+    auto* applied = new D_cam_param_text("APPLIED applied text", &loc);
+    ASSERT_TRUE(gain->client_write(int64_t{172}).code == mirva::WriteResult::ok);
+    ASSERT_TRUE(mode->client_write(std::string("Continuous")).code == mirva::WriteResult::ok);
+    ASSERT_TRUE(gone->client_write(int64_t{3}).code == mirva::WriteResult::ok);
+    ASSERT_TRUE(applied->client_write(std::string("done")).code == mirva::WriteResult::ok);
+    applied->confirm_client_text("done");  // the owner applied it
+    EXPECT_FALSE(applied->pending_write());
+    for (D_fct* p : std::initializer_list<D_fct*>{gain, mode, gone, applied}) {
+        loc.rem_property(p);
+        delete p;
+    }
+
+    // Created again with the values read from the camera; the pending writes come back
+    // as pending writes, and one without its property is reported.
+    D_cam_param_int gain2("GAIN gain", 0, 500, &loc);
+    D_cam_param_text mode2("MODE mode", &loc);
+    D_cam_param_text applied2("APPLIED applied text", &loc);
+    mode2.set_value("Off");
+    applied2.set_value("camera");
+    const auto dropped = loc.reapply_pending_writes();
+    EXPECT_EQ(gain2.new_value(), 172);
+    EXPECT_TRUE(gain2.is_changed());
+    EXPECT_EQ(mode2.value(), "Continuous");
+    EXPECT_EQ(applied2.value(), "camera");
+    ASSERT_EQ(dropped.size(), 1u);
+    EXPECT_THAT(dropped[0], HasSubstr("the write of 3 to GONE, made while the camera was away, is dropped"));
+    EXPECT_TRUE(loc.reapply_pending_writes().empty());  // once
+
+    // A set-up that reads camera values back keeps what clients wrote meanwhile.
+    ASSERT_TRUE(gain2.client_write(int64_t{200}).code == mirva::WriteResult::ok);
+    loc.keep_pending_writes(0);
+    gain2.reset_new_val();  // the read-back
+    loc.reapply_pending_writes();
+    EXPECT_EQ(gain2.new_value(), 200);
+}
+
+TEST(LocationCreationTest, NewInitKeepsAPendingClientWrite) {
+    PlainLocation loc;
+    D_cam_param_int format("FORMAT.OUT output format", 0, 2, &loc);
+    format.new_init();
+    EXPECT_FALSE(format.pending_write());
+    ASSERT_TRUE(format.client_write(int64_t{2}).code == mirva::WriteResult::ok);
+    format.new_init();  // camera initialisation while the write waits
+    EXPECT_EQ(format.new_value(), 2);
+    EXPECT_TRUE(format.is_changed());
+    EXPECT_EQ(format.orig_value(), 0);
+}
+
 TEST(RegistryTest, FindPropertyUsesTheFirstWordOnly) {
     PlainLocation loc;
     D_int a("WIDTH width", &loc);
