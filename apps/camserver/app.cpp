@@ -38,6 +38,7 @@ void plug_emulated_cameras(const server::ServerConfig& cfg) {
         c.userName = cam.user_name;
         c.ipAddress = cam.ip_address;
         c.macAddress = cam.mac_address;
+        c.pattern = Pylon::Emulator::PatternFromName(cam.pattern).value_or(Pylon::Emulator::EPattern::Beam);
         try {
             emulator.Plug(c);
         } catch (const GenICam::GenericException& e) {

@@ -1,5 +1,7 @@
 // The emulator's controls: GET /api/emulator/cameras and
-// POST /api/emulator/cameras/{serial}/unplug | plug | line/{n}/pulse | stall | fail-next-grab.
+// POST /api/emulator/cameras/{serial}/unplug | plug | line/{n}/pulse | stall | fail-next-grab | beam.
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 #include <pylon/PylonIncludes.h>
@@ -47,6 +49,77 @@ void reply_not_plugged(httplib::Response& res, const std::string& serial) {
     reply_error(res, 409, "emulated camera " + serial + " is not plugged in");
 }
 
+json beam_json(const emu::CameraState& s) {
+    const emu::BeamSettings& b = s.config.beam;
+    return json{{"pattern", emu::PatternName(s.config.pattern)}, {"x", b.x}, {"y", b.y}, {"sigma_x", b.sigmaX},
+                {"sigma_y", b.sigmaY}, {"intensity", b.intensity}, {"background", b.background}, {"noise", b.noise}};
+}
+
+// Outcome of a handler: status and JSON body (an error's body is {"error": text}).
+struct Reply {
+    int status = 200;
+    json body;
+};
+
+Reply error_reply(int status, const std::string& message) { return {status, json{{"error", message}}}; }
+
+// POST /api/emulator/cameras/{serial}/beam with {"x","y","sigma_x","sigma_y","intensity",
+// "background","noise","pattern"}, every member optional: the fields given change, the others
+// stay. The beam is checked whole before anything changes.
+Reply set_beam(const std::string& serial, const std::string& body_text) {
+    auto camera = find_camera(serial);
+    if (!camera)
+        return error_reply(404, "unknown emulated camera " + serial);
+    if (!camera->plugged)
+        return error_reply(409, "emulated camera " + serial + " is not plugged in");
+    json body = body_text.empty() ? json::object() : json::parse(body_text, nullptr, false);
+    if (body.is_discarded() || !body.is_object())
+        return error_reply(400, "the request body is not a JSON object");
+    emu::BeamSettings beam = camera->config.beam;
+    emu::EPattern pattern = camera->config.pattern;
+    const std::pair<const char*, double*> numbers[] = {{"x", &beam.x},
+                                                       {"y", &beam.y},
+                                                       {"sigma_x", &beam.sigmaX},
+                                                       {"sigma_y", &beam.sigmaY},
+                                                       {"intensity", &beam.intensity},
+                                                       {"background", &beam.background}};
+    for (const auto& [key, value] : body.items()) {
+        const auto number = std::find_if(std::begin(numbers), std::end(numbers),
+                                         [&](const auto& n) { return key == n.first; });
+        if (number != std::end(numbers)) {
+            if (!value.is_number())
+                return error_reply(400, key + " " + value.dump().substr(0, 80) + " refused: a number is needed");
+            *number->second = value.get<double>();
+        } else if (key == "noise") {
+            if (!value.is_boolean())
+                return error_reply(400, "noise " + value.dump().substr(0, 80) + " refused: true or false");
+            beam.noise = value.get<bool>();
+        } else if (key == "pattern") {
+            const auto named = value.is_string() ? emu::PatternFromName(value.get<std::string>()) : std::nullopt;
+            if (!named)
+                return error_reply(400, "pattern " + value.dump().substr(0, 80) + " refused: \"beam\" or \"counter\"");
+            pattern = *named;
+        } else {
+            return error_reply(400, "unknown member " + key.substr(0, 80) +
+                                        " (x, y, sigma_x, sigma_y, intensity, background, noise, pattern)");
+        }
+    }
+    // A negative position or width would ask for the defaults: refused here, where a client asked.
+    for (const auto& [key, value] : numbers)
+        if (body.contains(key) && *value < 0)
+            return error_reply(400, std::string(key) + " " + body[key].dump() + " refused: it must not be negative");
+    try {
+        if (!emu::Instance().SetBeam(serial, beam) || !emu::Instance().SetPattern(serial, pattern))
+            return error_reply(409, "emulated camera " + serial + " is not plugged in");
+    } catch (const GenICam::GenericException& e) {
+        return error_reply(400, e.GetDescription());
+    }
+    camera = find_camera(serial);
+    if (!camera)
+        return error_reply(409, "emulated camera " + serial + " is not plugged in");
+    return {200, json{{"ok", true}, {"beam", beam_json(*camera)}}};
+}
+
 } // namespace
 
 void install_emulator_routes(httplib::Server& http) {
@@ -56,7 +129,8 @@ void install_emulator_routes(httplib::Server& http) {
             list.push_back(json{{"serial", s.config.serialNumber}, {"model", s.config.model},
                                 {"model_name", s.modelName}, {"user_name", s.config.userName},
                                 {"ip_address", s.config.ipAddress}, {"plugged", s.plugged}, {"open", s.open},
-                                {"acquiring", s.acquiring}, {"stalled", s.stalled}, {"frames_sent", s.framesSent}});
+                                {"acquiring", s.acquiring}, {"stalled", s.stalled}, {"frames_sent", s.framesSent},
+                                {"beam", beam_json(s)}});
         }
         reply_json(res, json{{"cameras", std::move(list)}});
     });
@@ -139,6 +213,13 @@ void install_emulator_routes(httplib::Server& http) {
         if (!emu::Instance().FailNextGrab(serial, code, text))
             return reply_not_plugged(res, serial);
         reply_ok(res);
+    });
+
+    http.Post(R"(/api/emulator/cameras/([^/]+)/beam)", [](const httplib::Request& req, httplib::Response& res) {
+        const Reply reply = set_beam(req.matches[1], req.body);
+        if (reply.status != 200)
+            return reply_error(res, reply.status, reply.body["error"].get<std::string>());
+        reply_json(res, reply.body);
     });
 }
 

@@ -82,7 +82,7 @@ public:
     Bench()
     {
         Pylon::PylonInitialize();
-        Pylon::Emulator::Instance().Plug({"21799901", "mono_area_1280x1024.xml", "bench", "", ""});
+        Pylon::Emulator::Instance().Plug({"21799901", "mono_area_1280x1024.xml", "bench", "", "", Pylon::Emulator::EPattern::Counter, {}});
         {
             mirva::LocationCreation scope("DELIVERY_BENCH", {});
             loc = std::make_unique<EqFctPylon>();

@@ -2,8 +2,9 @@
 // the same bytes, for the pixel formats of the camera models at two sensor sizes. The
 // counter "x_memcpy" compares the fastest iterations (1.0 = as fast as memcpy).
 //
-// Target: a frame costs no more than 1.5x memcpy of its bytes, so the emulator stays far
-// below the cost of delivering and converting it.
+// Target: a frame of the counter pattern costs no more than 1.5x memcpy of its bytes, so the
+// emulator stays far below the cost of delivering and converting it. The beam ("beam/") costs
+// one copy without noise ("beam-clean/"); with noise every sample is computed.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -45,6 +46,38 @@ void frame_benchmark(benchmark::State& state, Pylon::EPixelType type, uint32_t w
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
+void beam_benchmark(benchmark::State& state, Pylon::EPixelType type, uint32_t w, uint32_t h, bool noise)
+{
+    Pylon::Emulator::CBeamPattern pattern;
+    Pylon::Emulator::PatternKey key;
+    key.type = type;
+    key.width = w;
+    key.height = h;
+    Pylon::Emulator::BeamSettings beam;
+    beam.x = w / 2.0;
+    beam.y = h / 2.0;
+    beam.sigmaX = w / 16.0;
+    beam.sigmaY = h / 16.0;
+    beam.noise = noise;
+    pattern.Prepare(key, beam);
+    const size_t size = pattern.FrameSize();
+    std::vector<uint8_t> dst(size), copy_src(size, 1), copy_dst(size);
+    double frame_min = 1e9, memcpy_min = 1e9;
+    uint64_t frame = 0;
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        benchmark::DoNotOptimize(pattern.Write(++frame, dst.data(), dst.size()));
+        auto t1 = Clock::now();
+        std::memcpy(copy_dst.data(), copy_src.data(), size);
+        benchmark::ClobberMemory();
+        auto t2 = Clock::now();
+        frame_min = std::min(frame_min, std::chrono::duration<double>(t1 - t0).count());
+        memcpy_min = std::min(memcpy_min, std::chrono::duration<double>(t2 - t1).count());
+    }
+    state.counters["x_memcpy"] = frame_min / memcpy_min;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
 void register_all()
 {
     using namespace Pylon;
@@ -54,6 +87,13 @@ void register_all()
             const std::string name = std::string("frame/") + std::string(FindPixelFormat(t)->name) + "/" +
                                      std::to_string(w) + "x" + std::to_string(h);
             benchmark::RegisterBenchmark(name.c_str(), frame_benchmark, t, w, h)->Unit(benchmark::kMicrosecond);
+            for (bool noise : {true, false}) {
+                const std::string beam_name = std::string(noise ? "beam/" : "beam-clean/") +
+                                              std::string(FindPixelFormat(t)->name) + "/" + std::to_string(w) + "x" +
+                                              std::to_string(h);
+                benchmark::RegisterBenchmark(beam_name.c_str(), beam_benchmark, t, w, h, noise)
+                    ->Unit(benchmark::kMicrosecond);
+            }
         }
 }
 

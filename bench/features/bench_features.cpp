@@ -46,7 +46,7 @@ class Setup {
 public:
     explicit Setup(const std::string& serial) : serial_(serial)
     {
-        Pylon::Emulator::Instance().Plug({serial_, "mono_area_1280x1024.xml", "", "", ""});
+        Pylon::Emulator::Instance().Plug({serial_, "mono_area_1280x1024.xml", "", "", "", Pylon::Emulator::EPattern::Counter, {}});
         {
             mirva::LocationCreation scope("BENCH", {});
             loc = std::make_unique<EqFctPylon>();

@@ -59,6 +59,20 @@ private:
     std::function<void(int)> hook_;  // set before registration is visible to clients
     bool persistent_ = true;         // set by the owner's constructor
 };
+
+// "STATS.THRESHOLD": 0 to 65535; other values are refused.
+class StatsThreshold : public D_int {
+public:
+    using D_int::D_int;
+    mirva::WriteResult client_write(const mirva::ClientValue& value) override;
+};
+
+// "STATS.WINDOW": "x y w h" in sensor pixels or empty; other texts are refused.
+class StatsWindow : public D_string {
+public:
+    using D_string::D_string;
+    mirva::WriteResult client_write(const mirva::ClientValue& value) override;
+};
 } // namespace mirva
 
 class bcam_base : public EqFct {
@@ -192,6 +206,20 @@ public:
     D_int scale_y_enable_;                // "SCALE.Y.ENABLE"
     D_string interface_;                  // "INTERFACE" (address of the camera's network)
     D_int tcp_port_;                      // "TCP.PORT" (raw frame stream on 127.0.0.1; 0: off)
+    // Beam statistics of the latest image (see beam_stats.h), set by the image-output thread;
+    // read-only and not kept in the state file. Invalid while the window holds no signal.
+    D_cam_param_double_const stats_cx_;   // "STATS.CX"
+    D_cam_param_double_const stats_cy_;   // "STATS.CY"
+    D_cam_param_double_const stats_sx_;   // "STATS.SX"
+    D_cam_param_double_const stats_sy_;   // "STATS.SY"
+    D_cam_param_double_const stats_peak_; // "STATS.PEAK"
+    D_cam_param_int_const stats_peak_x_;  // "STATS.PEAK.X"
+    D_cam_param_int_const stats_peak_y_;  // "STATS.PEAK.Y"
+    D_cam_param_double_const stats_sum_;  // "STATS.SUM"
+    D_cam_param_int_const stats_saturated_;  // "STATS.SATURATED"
+    // How the statistics count: read by the image-output thread for every image.
+    mirva::StatsThreshold stats_threshold_;  // "STATS.THRESHOLD"
+    mirva::StatsWindow stats_window_;        // "STATS.WINDOW"
 
     // ---- Camera state by role. Written by the update thread unless noted. ----
     std::atomic<bool> setup_done{false};  // set-up flag
@@ -250,6 +278,7 @@ public:
 
 private:
     void deliver_(std::shared_ptr<mirva::DeliveredImage> image);  // image-output thread
+    void publish_stats_(const mirva::BeamStats& stats);           // image-output thread
     mirva::FrameRateMeter fps_meter_;  // own lock; fed by deliver_
     std::string image_path_(const char* file_name, const char* default_name) const;
 

@@ -74,6 +74,28 @@ std::optional<std::string> HookedInt::stored_text() const {
     return D_int::stored_text();
 }
 
+WriteResult StatsThreshold::client_write(const ClientValue& value) {
+    double v = 0;
+    if (const auto* i = std::get_if<int64_t>(&value)) v = static_cast<double>(*i);
+    else if (const auto* d = std::get_if<double>(&value)) v = *d;
+    if ((std::holds_alternative<int64_t>(value) || std::holds_alternative<double>(value)) && !(v >= 0 && v <= 65535)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%g", v);
+        return WriteResult::refuse(WriteResult::bad_value,
+                                   name() + " " + text + " refused: a pixel value from 0 to 65535 is needed");
+    }
+    return D_int::client_write(value);
+}
+
+WriteResult StatsWindow::client_write(const ClientValue& value) {
+    if (const auto* text = std::get_if<std::string>(&value)) {
+        StatsOptions options;
+        std::string error;
+        if (!parse_stats_window(*text, options, error)) return WriteResult::refuse(WriteResult::bad_value, error);
+    }
+    return D_string::client_write(value);
+}
+
 } // namespace mirva
 
 // ---------------------------------------------------------------- construction
@@ -118,7 +140,18 @@ bcam_base::bcam_base()
       scale_y_("SCALE.Y vertical scale", this),
       scale_y_enable_("SCALE.Y.ENABLE vertical scale in use", this),
       interface_("INTERFACE address of the camera network interface", this),
-      tcp_port_("TCP.PORT port of the raw frame stream on 127.0.0.1 (0: off)", this) {
+      tcp_port_("TCP.PORT port of the raw frame stream on 127.0.0.1 (0: off)", this),
+      stats_cx_("STATS.CX beam centroid x, sensor pixels", this),
+      stats_cy_("STATS.CY beam centroid y, sensor pixels", this),
+      stats_sx_("STATS.SX beam RMS width x, sensor pixels", this),
+      stats_sy_("STATS.SY beam RMS width y, sensor pixels", this),
+      stats_peak_("STATS.PEAK largest pixel value (luminance for RGB)", this),
+      stats_peak_x_("STATS.PEAK.X x of the largest pixel, sensor pixels", this),
+      stats_peak_y_("STATS.PEAK.Y y of the largest pixel, sensor pixels", this),
+      stats_sum_("STATS.SUM sum of the pixel values above the threshold", this),
+      stats_saturated_("STATS.SATURATED pixels at full scale", this),
+      stats_threshold_("STATS.THRESHOLD pixel value the statistics subtract (0 to 65535)", this),
+      stats_window_("STATS.WINDOW analysis window x y w h in sensor pixels (empty: the whole image)", this) {
     default_int(serial_, 0);
     default_int(ebits_, 8);
     default_int(bpp_, 8);
@@ -278,6 +311,24 @@ void bcam_base::request_software_trigger() {
 }
 
 // ---------------------------------------------------------------- latest image
+
+void bcam_base::publish_stats_(const mirva::BeamStats& st) {
+    stats_cx_.set_value(st.cx);
+    stats_cy_.set_value(st.cy);
+    stats_sx_.set_value(st.sx);
+    stats_sy_.set_value(st.sy);
+    stats_peak_.set_value(st.peak);
+    stats_peak_x_.set_value(static_cast<int>(st.peak_x));
+    stats_peak_y_.set_value(static_cast<int>(st.peak_y));
+    stats_sum_.set_value(st.sum);
+    stats_saturated_.set_value(static_cast<int>(std::min<uint32_t>(st.saturated, INT_MAX)));
+    // Peak, sum and saturation hold for any image; centroid and widths need signal.
+    for (D_fct* p : {static_cast<D_fct*>(&stats_peak_), static_cast<D_fct*>(&stats_peak_x_),
+                     static_cast<D_fct*>(&stats_peak_y_), static_cast<D_fct*>(&stats_sum_),
+                     static_cast<D_fct*>(&stats_saturated_)})
+        p->set_valid(true);
+    for (D_fct* p : {&stats_cx_, &stats_cy_, &stats_sx_, &stats_sy_}) p->set_valid(st.valid);
+}
 
 void bcam_base::deliver_(std::shared_ptr<mirva::DeliveredImage> image) {
     fps_meter_.frame(mirva::FrameRateMeter::clock::now());

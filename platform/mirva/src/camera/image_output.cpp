@@ -1,7 +1,9 @@
 // Image-output thread: takes each image handed over by the camera thread.
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include <mirva/bcam_base.h>
 
@@ -87,6 +89,25 @@ void ImageOutput::run() {
         // The back-end adds what it knows of the camera (formats, bit depth).
         cam_.camera_set_image_header(&ext);
         ext.length = static_cast<int32_t>(image->pixels.size());
+
+        // Once per image, here and not in the camera thread: its timing stays the camera's.
+        StatsImage view;
+        view.pixels = image->pixels.data();
+        view.width = image->width;
+        view.height = image->height;
+        view.bytes_per_pixel = image->bytes_per_pixel;
+        view.effective_bits = ext.ebitpp;
+        view.x_start = ext.x_start;
+        view.y_start = ext.y_start;
+        view.hbin = std::max(1, ext.hbin);
+        view.vbin = std::max(1, ext.vbin);
+        StatsOptions options;
+        options.threshold = cam_.stats_threshold_.value();
+        std::string window_error;
+        if (!parse_stats_window(cam_.stats_window_.value(), options, window_error))
+            options = StatsOptions{options.threshold};  // a stored text that no longer parses: the whole image
+        image->stats = compute_beam_stats(view, options);
+        cam_.publish_stats_(image->stats);
 
         cam_.deliver_(std::move(image));
     }

@@ -193,7 +193,7 @@ ServerConfig parse_config(std::string_view text, const std::string& source_name,
         for (const toml::node& n : *cams) {
             const toml::table& t = *n.as_table();
             std::string path = "camera[" + std::to_string(i++) + "]";
-            r.only_keys(t, path, {"serial", "model", "user_name", "ip_address", "mac_address"});
+            r.only_keys(t, path, {"serial", "model", "user_name", "ip_address", "mac_address", "pattern"});
             EmulatedCameraConfig c;
             const toml::node* sn = t.get("serial");
             if (sn && sn->is_integer())
@@ -208,6 +208,12 @@ ServerConfig parse_config(std::string_view text, const std::string& source_name,
             c.user_name = r.text(t, path, "user_name", false);
             c.ip_address = r.text(t, path, "ip_address", false);
             c.mac_address = r.text(t, path, "mac_address", false);
+            if (t.get("pattern")) {
+                c.pattern = r.text(t, path, "pattern", false);
+                if (c.pattern != "beam" && c.pattern != "counter")
+                    r.fail(t.get("pattern")->source(), path + ".pattern",
+                           "'" + c.pattern + "' is no pattern (beam or counter)");
+            }
             cfg.cameras.push_back(std::move(c));
         }
     }

@@ -150,6 +150,10 @@ CEmulatedCamera::CEmulatedCamera(const CameraConfig& config, const std::string& 
     SeedRegisterDefaults();
     UpdateDerivedValues("Width");
     reference_exposure_us_ = ReadSettings().exposureUs;
+    sensor_width_ = static_cast<double>(std::max<int64_t>(1, Int(map, "SensorWidth", Int(map, "WidthMax", 640))));
+    sensor_height_ = static_cast<double>(std::max<int64_t>(1, Int(map, "SensorHeight", Int(map, "HeightMax", 480))));
+    pattern_kind_ = config.pattern;
+    SetBeam(config.beam);
 
     const std::string model_name = Text(map, "DeviceModelName", map.GetDeviceName());
     const std::string ip = config.ipAddress.empty() ? "127.0.1." + std::to_string(plugIndex % 254 + 1) : config.ipAddress;
@@ -463,6 +467,48 @@ void CEmulatedCamera::RefuseNextWrite(const std::string& feature)
                              "Node '" + feature + "': the camera refused the write");
 }
 
+void CEmulatedCamera::SetPattern(EPattern pattern)
+{
+    std::lock_guard lock(mutex_);
+    pattern_kind_ = pattern;
+}
+
+BeamSettings CEmulatedCamera::SetBeam(const BeamSettings& requested)
+{
+    BeamSettings beam = requested;
+    if (beam.x < 0)
+        beam.x = (sensor_width_ - 1) / 2;
+    if (beam.y < 0)
+        beam.y = (sensor_height_ - 1) / 2;
+    if (beam.sigmaX < 0)
+        beam.sigmaX = std::max(kMinBeamSigma, sensor_width_ / 16);
+    if (beam.sigmaY < 0)
+        beam.sigmaY = std::max(kMinBeamSigma, sensor_width_ / 16 * 0.75);
+    auto refuse = [&](const char* what, double value, const char* limit) {
+        throw INVALID_ARGUMENT_EXCEPTION("Camera '%s': beam %s %g refused: %s", config_.serialNumber.c_str(), what, value,
+                                         limit);
+    };
+    const std::string x_limit = "0 to " + std::to_string(static_cast<int64_t>(sensor_width_) - 1) + " (the sensor)";
+    const std::string y_limit = "0 to " + std::to_string(static_cast<int64_t>(sensor_height_) - 1) + " (the sensor)";
+    if (!(beam.x <= sensor_width_ - 1))
+        refuse("x", beam.x, x_limit.c_str());
+    if (!(beam.y <= sensor_height_ - 1))
+        refuse("y", beam.y, y_limit.c_str());
+    const char* sigma_limit = "0.3 to 100000 pixels";
+    static_assert(kMinBeamSigma == 0.3 && kMaxBeamSigma == 100000, "the message names the limits");
+    if (!(beam.sigmaX >= kMinBeamSigma && beam.sigmaX <= kMaxBeamSigma))
+        refuse("sigma_x", beam.sigmaX, sigma_limit);
+    if (!(beam.sigmaY >= kMinBeamSigma && beam.sigmaY <= kMaxBeamSigma))
+        refuse("sigma_y", beam.sigmaY, sigma_limit);
+    if (!(beam.intensity >= 0 && beam.intensity <= kMaxBeamIntensity))
+        refuse("intensity", beam.intensity, "0 to 1000 (1: full scale)");
+    if (!(beam.background >= 0 && beam.background <= 1))
+        refuse("background", beam.background, "0 to 1 (1: full scale)");
+    std::lock_guard lock(mutex_);
+    beam_ = beam;
+    return beam;
+}
+
 void CEmulatedCamera::Connect()
 {
     std::lock_guard lock(mutex_);
@@ -550,6 +596,8 @@ CameraState CEmulatedCamera::State() const
     s.acquiring = acquiring_;
     s.stalled = stalled_;
     s.framesSent = frames_sent_;
+    s.config.pattern = pattern_kind_;
+    s.config.beam = beam_;
     return s;
 }
 
@@ -603,6 +651,8 @@ void CEmulatedCamera::Run()
         const bool last = frames_left_ > 0 && --frames_left_ == 0;
         auto fail = std::exchange(fail_next_, std::nullopt);
         const PatternKey key = settings_.pattern;
+        const EPattern kind = pattern_kind_;
+        const BeamSettings beam = beam_;
         Transport::FrameHeader header;
         header.pixelType = key.type;
         header.sizeX = key.width;
@@ -618,7 +668,10 @@ void CEmulatedCamera::Run()
         std::string problem;
         if (!fail) {
             try {
-                pattern_.Prepare(key);
+                if (kind == EPattern::Counter)
+                    pattern_.Prepare(key);
+                else
+                    beam_pattern_.Prepare(key, beam);
             } catch (const GenICam::GenericException& e) {
                 problem = e.GetDescription();
             }
@@ -632,7 +685,8 @@ void CEmulatedCamera::Run()
                     sink_->DeliverFailure(header, 0xE1000001u, problem);
                 else
                     sink_->DeliverFrame(header, [&](uint8_t* destination, size_t capacity) {
-                        return pattern_.Write(block, destination, capacity);
+                        return kind == EPattern::Counter ? pattern_.Write(block, destination, capacity)
+                                                         : beam_pattern_.Write(block, destination, capacity);
                     });
             }
         }

@@ -56,6 +56,11 @@ public:
     void FailNextGrab(uint32_t errorCode, const std::string& text);
     void RefuseNextWrite(const std::string& feature);
 
+    // What the camera shows; SetBeam fills negative fields with the defaults and throws
+    // InvalidArgumentException for a beam out of range. Both act on the next frame.
+    void SetPattern(EPattern pattern);
+    BeamSettings SetBeam(const BeamSettings& beam);
+
     CameraState State() const;
 
     // Transport::IStreamChannel
@@ -102,6 +107,7 @@ private:
     std::function<void(const std::string&)> on_reset_;
     std::atomic<bool> removed_{false};
     double reference_exposure_us_ = 5000; // the model's default exposure; set by the constructor
+    double sensor_width_ = 640, sensor_height_ = 480; // unbinned; set by the constructor
 
     mutable std::mutex mutex_;     // guards the state below; client threads, emulator API and the frame thread
     std::condition_variable wake_; // state changes for the frame thread
@@ -118,7 +124,10 @@ private:
     std::optional<std::pair<uint32_t, std::string>> fail_next_;
     uint64_t block_id_ = 0;        // frames since acquisition start
     uint64_t frames_sent_ = 0;     // frames since plug-in
+    EPattern pattern_kind_ = EPattern::Beam;
+    BeamSettings beam_;            // defaults filled in
     CFramePattern pattern_;        // frame thread only
+    CBeamPattern beam_pattern_;    // frame thread only
     std::thread thread_;           // started by Connect, joined by Disconnect/Remove/destructor
 
     std::mutex sink_mutex_;        // guards sink_; held during a delivery (frame thread) and by SetSink

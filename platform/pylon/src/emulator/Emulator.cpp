@@ -157,6 +157,17 @@ public:
         return known_.count(serial) > 0;
     }
 
+    // The scene of a camera outlives its plug-in: a replugged or reset camera sees it again.
+    void RememberScene(const std::string& serial, EPattern pattern, const BeamSettings& beam)
+    {
+        std::lock_guard lock(mutex_);
+        auto it = known_.find(serial);
+        if (it != known_.end()) {
+            it->second.pattern = pattern;
+            it->second.beam = beam;
+        }
+    }
+
     void SetModelsDirectory(const std::string& path)
     {
         std::lock_guard lock(mutex_);
@@ -322,6 +333,27 @@ bool CEmulator::RefuseNextWrite(const std::string& serial, const std::string& fe
     if (!camera)
         return false;
     camera->RefuseNextWrite(feature);
+    return true;
+}
+
+bool CEmulator::SetPattern(const std::string& serial, EPattern pattern)
+{
+    auto camera = impl_->Find(serial);
+    if (!camera)
+        return false;
+    camera->SetPattern(pattern);
+    const CameraState state = camera->State();
+    impl_->RememberScene(serial, pattern, state.config.beam);
+    return true;
+}
+
+bool CEmulator::SetBeam(const std::string& serial, const BeamSettings& beam)
+{
+    auto camera = impl_->Find(serial);
+    if (!camera)
+        return false;
+    const BeamSettings applied = camera->SetBeam(beam);
+    impl_->RememberScene(serial, camera->State().config.pattern, applied);
     return true;
 }
 

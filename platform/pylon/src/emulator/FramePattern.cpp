@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include <pylon/emulator/TestPattern.h>
@@ -305,6 +307,239 @@ size_t CFramePattern::Write(uint64_t frameNumber, uint8_t* destination, size_t c
         EncodeLine(*info_, bits.data(), number_pixels_, 0, encoded.data());
         const size_t bytes = static_cast<size_t>(number_pixels_) * info_->bitsPerPixel / 8;
         std::memcpy(destination, encoded.data(), std::min({bytes, capacity, stride_}));
+    }
+    return written;
+}
+
+} // namespace Pylon::Emulator
+
+namespace Pylon::Emulator {
+
+std::optional<EPattern> PatternFromName(const std::string& name)
+{
+    if (name == "beam")
+        return EPattern::Beam;
+    if (name == "counter")
+        return EPattern::Counter;
+    return std::nullopt;
+}
+
+const char* PatternName(EPattern pattern) { return pattern == EPattern::Counter ? "counter" : "beam"; }
+
+namespace {
+
+// Normal deviates in units of 1/kNoiseUnit; a line reads a run of them from a random start.
+constexpr size_t kNoiseStarts = size_t{1} << 16;
+constexpr size_t kNoiseRun = size_t{1} << 16;   // longest run one start serves
+constexpr float kNoiseUnit = 1024.0f;
+constexpr double kReadNoise = 0.003;            // of full scale
+constexpr double kShotNoiseAtFullScale = 0.01;  // of full scale
+
+const int16_t* NoiseTable()
+{
+    static const std::vector<int16_t> table = [] {
+        std::vector<int16_t> t(kNoiseStarts + kNoiseRun);
+        std::mt19937 engine(20261207u); // fixed: frames are reproducible
+        std::normal_distribution<float> normal(0.0f, kNoiseUnit);
+        for (auto& v : t)
+            v = static_cast<int16_t>(std::clamp(std::lround(normal(engine)), -32767L, 32767L));
+        return t;
+    }();
+    return table.data();
+}
+
+uint64_t NextRandom(uint64_t& state)
+{
+    // splitmix64: cheap and good enough to pick table offsets
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Profile of a Gaussian of centre c and RMS width sigma over `count` binned pixels that start
+// at binned pixel `offset`; each is the mean over the `binning` sensor pixels it covers.
+std::vector<float> Profile(uint32_t count, uint32_t offset, uint32_t binning, double c, double sigma)
+{
+    std::vector<float> p(count);
+    const double k = -0.5 / (sigma * sigma);
+    for (uint32_t i = 0; i < count; ++i) {
+        double sum = 0;
+        for (uint32_t b = 0; b < binning; ++b) {
+            const double d = static_cast<double>((static_cast<uint64_t>(offset) + i) * binning + b) - c;
+            sum += std::exp(k * d * d);
+        }
+        p[i] = static_cast<float>(sum / binning);
+    }
+    return p;
+}
+
+// One line of samples: background + a * gx + noise, `channels` samples per pixel (a fourth
+// channel is alpha at full scale). `n1` and `n2` are runs of normal deviates or null.
+template <class T, uint32_t channels>
+void BeamLineOf(T* out, uint32_t width, const float* gx, const float* sqrt_gx, float background, float a, float read,
+                float shot, const int16_t* n1, const int16_t* n2, float max_value)
+{
+    constexpr uint32_t colour = std::min(channels, 3u);
+    for (uint32_t x = 0; x < width; ++x) {
+        const float clean = background + a * gx[x];
+        const float shot_x = shot * sqrt_gx[x];
+        for (uint32_t c = 0; c < colour; ++c) {
+            float v = clean;
+            if (n1) {
+                const uint32_t s = x * colour + c;
+                v += read * static_cast<float>(n1[s]) + shot_x * static_cast<float>(n2[s]);
+            }
+            v = std::clamp(v + 0.5f, 0.0f, max_value);
+            out[x * channels + c] = static_cast<T>(v);
+        }
+        if constexpr (channels == 4)
+            out[x * channels + 3] = static_cast<T>(max_value);
+    }
+}
+
+template <class T>
+void BeamLine(T* out, uint32_t width, uint32_t channels, const float* gx, const float* sqrt_gx, float background,
+              float a, float read, float shot, const int16_t* n1, const int16_t* n2, float max_value)
+{
+    switch (channels) {
+    case 1: return BeamLineOf<T, 1>(out, width, gx, sqrt_gx, background, a, read, shot, n1, n2, max_value);
+    case 3: return BeamLineOf<T, 3>(out, width, gx, sqrt_gx, background, a, read, shot, n1, n2, max_value);
+    default: return BeamLineOf<T, 4>(out, width, gx, sqrt_gx, background, a, read, shot, n1, n2, max_value);
+    }
+}
+
+} // namespace
+
+void CBeamPattern::Prepare(const PatternKey& key, const BeamSettings& beam)
+{
+    if (info_ && key == key_ && beam == beam_)
+        return;
+    const SPixelFormatInfo* info = FindPixelFormat(key.type);
+    if (!info || !Encodable(*info))
+        throw INVALID_ARGUMENT_EXCEPTION("The emulated camera cannot send pixel format 0x%08x",
+                                         static_cast<unsigned>(key.type));
+    size_t stride = 0;
+    if (key.width == 0 || key.height == 0 || !ComputeStride(stride, key.type, key.width))
+        throw INVALID_ARGUMENT_EXCEPTION("The emulated camera cannot send a frame of %ux%u", key.width, key.height);
+    if (!(beam.sigmaX >= kMinBeamSigma && beam.sigmaY >= kMinBeamSigma))
+        throw INVALID_ARGUMENT_EXCEPTION("The beam's widths %g x %g are below %g pixels", beam.sigmaX, beam.sigmaY,
+                                         kMinBeamSigma);
+
+    // Plain 8- and 16-bit samples are written directly; other packings go through the encoder.
+    Path path = Path::Generic;
+    uint32_t channels = 1;
+    if (info->packing == EPixelPacking::None && (info->bitDepth == 8 || (info->bitDepth > 8 && info->bitDepth <= 16))) {
+        const bool plain_colour = info->colour == EPixelColour::RGB || info->colour == EPixelColour::BGR ||
+                                  info->colour == EPixelColour::RGBA || info->colour == EPixelColour::BGRA;
+        if (info->colour == EPixelColour::Mono || info->colour == EPixelColour::Bayer || plain_colour) {
+            path = info->bitDepth == 8 ? Path::Narrow : Path::Wide;
+            channels = plain_colour ? info->channels : 1;
+        }
+    }
+    const double full = path == Path::Generic ? 65535.0 : static_cast<double>((1u << info->bitDepth) - 1);
+
+    key_ = key;
+    beam_ = beam;
+    info_ = info;
+    stride_ = stride;
+    path_ = path;
+    channels_ = channels;
+    max_value_ = static_cast<float>(full);
+    const uint32_t bh = std::max(1u, key.binningH), bv = std::max(1u, key.binningV);
+    gx_ = Profile(key.width, key.offsetX, bh, beam.x, beam.sigmaX);
+    gy_ = Profile(key.height, key.offsetY, bv, beam.y, beam.sigmaY);
+    sqrt_gx_.resize(gx_.size());
+    for (size_t i = 0; i < gx_.size(); ++i)
+        sqrt_gx_[i] = std::sqrt(gx_[i]);
+    peak_ = static_cast<float>(beam.intensity * key.brightness / 1000.0 * full);
+    background_ = static_cast<float>(beam.background * full);
+    // Shot noise: variance proportional to the signal, kShotNoiseAtFullScale at full scale.
+    shot_factor_ = static_cast<float>(kShotNoiseAtFullScale * kShotNoiseAtFullScale * full);
+    read_sigma_ = static_cast<float>(
+        std::sqrt(kReadNoise * full * kReadNoise * full + static_cast<double>(shot_factor_) * background_));
+    clean_.clear();
+    if (!beam.noise) {
+        clean_.resize(FrameSize());
+        uint64_t unused = 0;
+        for (uint32_t y = 0; y < key.height; ++y)
+            Line(y, unused, clean_.data() + y * stride_);
+    }
+}
+
+void CBeamPattern::Line(uint32_t y, uint64_t& seed, uint8_t* out) const
+{
+    const uint32_t width = key_.width;
+    const float a = peak_ * gy_[y];
+    const float shot = std::sqrt(shot_factor_ * a) / kNoiseUnit;
+    const float read = read_sigma_ / kNoiseUnit;
+    const int16_t* n1 = nullptr;
+    const int16_t* n2 = nullptr;
+    const uint32_t samples_per_pixel = std::min(channels_, 3u);
+    // One run of deviates serves kNoiseRun samples; wider lines take several runs.
+    const uint32_t pixels_per_run = static_cast<uint32_t>(kNoiseRun / samples_per_pixel);
+    for (uint32_t x0 = 0; x0 < width; x0 += pixels_per_run) {
+        const uint32_t n = std::min(pixels_per_run, width - x0);
+        if (beam_.noise) {
+            const uint64_t r = NextRandom(seed);
+            n1 = NoiseTable() + (r & (kNoiseStarts - 1));
+            n2 = NoiseTable() + ((r >> 32) & (kNoiseStarts - 1));
+        }
+        switch (path_) {
+        case Path::Narrow:
+            BeamLine(out + static_cast<size_t>(x0) * channels_, n, channels_, gx_.data() + x0, sqrt_gx_.data() + x0,
+                     background_, a, read, shot, n1, n2, max_value_);
+            break;
+        case Path::Wide: {
+            std::vector<uint16_t> line(static_cast<size_t>(n) * channels_);
+            BeamLine(line.data(), n, channels_, gx_.data() + x0, sqrt_gx_.data() + x0, background_, a, read, shot, n1,
+                     n2, max_value_);
+            std::memcpy(out + static_cast<size_t>(x0) * channels_ * 2, line.data(), line.size() * 2); // little endian
+            break;
+        }
+        case Path::Generic: {
+            // Grey light: every colour sample and the luma are the same level; chroma is neutral.
+            std::vector<uint16_t> level(n);
+            BeamLine(level.data(), n, 1, gx_.data() + x0, sqrt_gx_.data() + x0, background_, a, read, shot, n1, n2,
+                     max_value_);
+            const uint32_t padded = (n + 3) / 4 * 4;
+            std::vector<Rgb> pixels(padded, Rgb{0, 0, 0});
+            for (uint32_t x = 0; x < n; ++x)
+                pixels[x] = Rgb{level[x], level[x], level[x]};
+            std::vector<uint8_t> encoded((static_cast<size_t>(padded) * info_->bitsPerPixel + 7) / 8 + 8, 0);
+            EncodeLine(*info_, pixels.data(), padded, y, encoded.data());
+            // Runs hold whole bytes only for byte-aligned pixel groups: copy the line at once.
+            const size_t begin = static_cast<size_t>(x0) * info_->bitsPerPixel / 8;
+            const size_t bytes = std::min(stride_ - begin, encoded.size());
+            std::memcpy(out + begin, encoded.data(), bytes);
+            break;
+        }
+        }
+    }
+}
+
+size_t CBeamPattern::Write(uint64_t frameNumber, uint8_t* destination, size_t capacity) const
+{
+    if (!info_)
+        return 0;
+    const size_t size = std::min(FrameSize(), capacity);
+    if (!beam_.noise) {
+        std::memcpy(destination, clean_.data(), size);
+        return size;
+    }
+    uint64_t seed = frameNumber * 0x2545F4914F6CDD1Dull;
+    std::vector<uint8_t> partial;
+    size_t written = 0;
+    for (uint32_t y = 0; y < key_.height && written < capacity; ++y) {
+        if (capacity - written >= stride_) {
+            Line(y, seed, destination + written);
+            written += stride_;
+        } else {
+            partial.resize(stride_);
+            Line(y, seed, partial.data());
+            std::memcpy(destination + written, partial.data(), capacity - written);
+            written = capacity;
+        }
     }
     return written;
 }

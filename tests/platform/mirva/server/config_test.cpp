@@ -36,6 +36,7 @@ state_file = "x.state"
 serial = 21000001
 model = "mono_area_1280x1024"
 ip_address = "127.0.0.11"
+pattern = "counter"
 
 [[location]]
 name = "CAM1"
@@ -52,6 +53,7 @@ INTERFACE = "127.0.0.1"
     EXPECT_EQ(cfg.state_file, "x.state");
     ASSERT_EQ(cfg.cameras.size(), 1u);
     EXPECT_EQ(cfg.cameras[0].serial, "21000001");
+    EXPECT_EQ(cfg.cameras[0].pattern, "counter");
     ASSERT_EQ(cfg.locations.size(), 1u);
     const auto& p = cfg.locations[0].properties;
     EXPECT_EQ(p.at("SERIAL"), "21000001");
@@ -66,6 +68,8 @@ TEST(ServerConfig, ErrorsNameFileLineAndKey) {
               "test.toml:2: server.update_period_ms: must be an integer");
     EXPECT_EQ(error_of("[[location]]\nname = \"CAM1\"\ntype = 999\n"),
               "test.toml:3: location[0].type: unknown type code 999 (known: 812)");
+    EXPECT_EQ(error_of("[[camera]]\nserial = 1\nmodel = \"m\"\npattern = \"stripes\"\n"),
+              "test.toml:4: camera[0].pattern: 'stripes' is no pattern (beam or counter)");
     EXPECT_EQ(error_of("[[location]]\nname = \"CAM1\"\ntype = 812\n[[location]]\nname = \"CAM1\"\ntype = 812\n"),
               "test.toml:5: location[1].name: location CAM1 is configured twice");
     EXPECT_EQ(error_of("[server]\nupdate_period_ms = 1\n"),

@@ -29,6 +29,7 @@ protected:
         config.serialNumber = serial;
         config.model = model;
         config.userName = user;
+        config.pattern = Pylon::Emulator::EPattern::Counter; // these tests read the frame numbers
         Pylon::Emulator::Instance().Plug(config);
     }
 

@@ -19,6 +19,8 @@
 //   model = "mono_area_1280x1024"
 //   user_name = "beam-view-1"
 //   ip_address = "127.0.0.11"
+//   pattern = "beam"                 # what it shows: "beam" (default) or "counter", the
+//                                    # gradient that carries the frame number
 //
 //   [[location]]
 //   name = "CAM1"
@@ -53,6 +55,7 @@ struct EmulatedCameraConfig {
     std::string user_name;
     std::string ip_address;
     std::string mac_address;
+    std::string pattern = "beam";  // "beam" or "counter"
 };
 
 struct LocationConfig {

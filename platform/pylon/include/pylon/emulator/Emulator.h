@@ -5,10 +5,40 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace Pylon::Emulator {
+
+// What an emulated camera shows.
+enum class EPattern {
+    Beam,    // a Gaussian spot on a dark background, with shot and read noise (the default)
+    Counter, // the moving gradient that carries the frame number (see TestPattern.h)
+};
+
+// "beam" or "counter"; nothing for any other text.
+std::optional<EPattern> PatternFromName(const std::string& name);
+const char* PatternName(EPattern pattern);
+
+// The beam an emulated camera looks at. Positions and widths are in sensor pixels of the
+// unbinned sensor; the centre of pixel (0, 0) is at (0, 0). A binned pixel shows the mean of
+// the sensor pixels it covers. Negative values of x, y, sigmaX and sigmaY take the model's
+// defaults when the camera is plugged in (centre of the sensor, a width of 1/16 of the
+// sensor width, 3/4 of it vertically).
+struct BeamSettings {
+    double x = -1, y = -1;           // centre
+    double sigmaX = -1, sigmaY = -1; // RMS widths, at least kMinBeamSigma
+    double intensity = 0.7;          // peak above the background, in units of full scale, at the
+                                     // model's default exposure and unity gain; scales with both
+    double background = 0.02;       // dark level, in units of full scale
+    bool noise = true;               // shot noise (about 1 % of full scale at full scale) and read noise
+    bool operator==(const BeamSettings&) const = default;
+};
+
+inline constexpr double kMinBeamSigma = 0.3;
+inline constexpr double kMaxBeamSigma = 100000;
+inline constexpr double kMaxBeamIntensity = 1000;
 
 // One emulated camera.
 struct CameraConfig {
@@ -17,6 +47,8 @@ struct CameraConfig {
     std::string userName;      // DeviceUserID and the device information's UserDefinedName
     std::string ipAddress;     // text only; default 127.0.1.<n>
     std::string macAddress;    // text only; default derived from the serial number
+    EPattern pattern = EPattern::Beam;
+    BeamSettings beam;         // kept across Replug and DeviceReset, like the scene in front of a camera
 };
 
 // State of an emulated camera, for listings.
@@ -28,6 +60,7 @@ struct CameraState {
     bool acquiring = false;
     bool stalled = false;
     uint64_t framesSent = 0;   // since plug-in
+    // config.beam holds the beam with the model's defaults filled in (plugged cameras).
 };
 
 class CEmulatedCamera;
@@ -63,6 +96,13 @@ public:
     bool FailNextGrab(const std::string& serial, uint32_t errorCode, const std::string& text);
     // The next write of that feature is refused (AccessException naming the feature).
     bool RefuseNextWrite(const std::string& serial, const std::string& feature);
+
+    // What the camera shows from its next frame on. False when the camera is not plugged;
+    // InvalidArgumentException naming the value and its limit for a beam out of range
+    // (position outside the sensor, a width outside kMinBeamSigma..kMaxBeamSigma, a
+    // negative or larger intensity than kMaxBeamIntensity, background outside 0..1).
+    bool SetPattern(const std::string& serial, EPattern pattern);
+    bool SetBeam(const std::string& serial, const BeamSettings& beam);
 
     // Where model file names are looked up; default: the SDK's models directory
     // (or the environment variable PYLON_MODELS_DIR when set).

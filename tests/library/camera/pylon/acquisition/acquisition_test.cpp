@@ -80,7 +80,7 @@ protected:
         // Calibration images are written as files: keep them out of the source tree.
         mirva::set_image_directory(::testing::TempDir());
         Pylon::Emulator::Instance().Reset();
-        Pylon::Emulator::Instance().Plug({kSerial, kModel, "acq", "", ""});
+        Pylon::Emulator::Instance().Plug({kSerial, kModel, "acq", "", "", Pylon::Emulator::EPattern::Counter, {}});
     }
     static void TearDownTestSuite()
     {

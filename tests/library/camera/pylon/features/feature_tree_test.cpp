@@ -91,7 +91,7 @@ protected:
         for (const auto& e : fs::directory_iterator(dir_))
             fs::remove_all(e.path());
         serial_ = "FT" + std::to_string(++counter_);
-        Pylon::Emulator::Instance().Plug({serial_, "mono_area_1280x1024.xml", "", "", ""});
+        Pylon::Emulator::Instance().Plug({serial_, "mono_area_1280x1024.xml", "", "", "", Pylon::Emulator::EPattern::Counter, {}});
         {
             mirva::LocationCreation scope("CAM1", {});
             loc = std::make_unique<EqFctPylon>();

@@ -97,7 +97,7 @@ protected:
 
     void plug(const std::string& serial, const std::string& model = kFullModel)
     {
-        Pylon::Emulator::Instance().Plug({serial, model, "", "", ""});
+        Pylon::Emulator::Instance().Plug({serial, model, "", "", "", Pylon::Emulator::EPattern::Counter, {}});
     }
 
     // A location as the server creates it, with stored property values.
