@@ -71,7 +71,9 @@ inline bool Eventually(const std::function<bool()>& condition, std::chrono::mill
 
 // The fake camera's own description with what every real GigE camera has and the fake
 // one lacks: the stream packet size (the bootstrap register of stream channel 0, whose
-// lower half the fake camera's stream follows), limited to 576 ... 8192 bytes.
+// lower half the fake camera's stream follows), limited to 576 ... 8192 bytes, and the
+// largest image size (the sensor size over the binning); and the trigger delay and
+// exposure mode that the back-end sets at every acquisition start.
 inline std::string DescriptionFile()
 {
     ArvFakeCamera* fake = arv_fake_camera_new("0");
@@ -102,8 +104,32 @@ inline std::string DescriptionFile()
 		<Sign>Unsigned</Sign>
 		<Endianess>BigEndian</Endianess>
 	</MaskedIntReg>
+	<IntSwissKnife Name="WidthMax" NameSpace="Standard">
+		<pVariable Name="SENSOR">SensorWidth</pVariable>
+		<pVariable Name="BINNING">BinningHorizontal</pVariable>
+		<Formula>SENSOR / BINNING</Formula>
+	</IntSwissKnife>
+	<Float Name="TriggerDelayAbs" NameSpace="Standard">
+		<Value>0</Value>
+		<Min>0</Min>
+		<Max>1000000</Max>
+		<Unit>us</Unit>
+	</Float>
+	<Enumeration Name="ExposureMode" NameSpace="Standard">
+		<EnumEntry Name="Timed" NameSpace="Standard">
+			<Value>1</Value>
+		</EnumEntry>
+		<Value>1</Value>
+	</Enumeration>
+	<IntSwissKnife Name="HeightMax" NameSpace="Standard">
+		<pVariable Name="SENSOR">SensorHeight</pVariable>
+		<pVariable Name="BINNING">BinningVertical</pVariable>
+		<Formula>SENSOR / BINNING</Formula>
+	</IntSwissKnife>
 )");
-    text.insert(at + category.size(), "\n\t\t<pFeature>GevSCPSPacketSize</pFeature>");
+    text.insert(at + category.size(),
+                "\n\t\t<pFeature>GevSCPSPacketSize</pFeature>\n\t\t<pFeature>WidthMax</pFeature>\n\t\t<pFeature>HeightMax</pFeature>"
+                "\n\t\t<pFeature>TriggerDelayAbs</pFeature>\n\t\t<pFeature>ExposureMode</pFeature>");
     const auto path = std::filesystem::temp_directory_path() / ("mirva_gige_camera_" + std::to_string(getpid()) + ".xml");
     std::ofstream(path) << text;
     return path.string();

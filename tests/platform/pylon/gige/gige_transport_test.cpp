@@ -147,6 +147,36 @@ TEST_F(GigETransportTest, AnotherApplicationHoldingTheCameraIsAClearError)
     EXPECT_FALSE(second->IsOpen());
 }
 
+TEST(GigETransportDescription, ADescriptionThatDoesNotLoadIsAClearErrorNamingTheCamera)
+{
+    GIGE_TIER_OR_SKIP();
+    const auto path = std::filesystem::temp_directory_path() / ("mirva_gige_broken_" + std::to_string(getpid()) + ".xml");
+    // Cut short, and naming a node that is not there.
+    std::ofstream(path) << "<?xml version=\"1.0\"?>\n<RegisterDescription><Integer Name=\"Width\"><pValue>Nowhere</pValue>"
+                           "</Integer>\n";
+    FakeCamera broken("4713", path.string());
+    ASSERT_TRUE(broken.Answers());
+    auto layer = Transport::CreateGigETransportLayer({{kCameraAddress}, false, {}, std::chrono::milliseconds(2000), {}});
+    DeviceInfoList_t list;
+    layer->EnumerateDevices(list);
+    ASSERT_EQ(list.size(), 1u);
+    auto device = layer->CreateTransport(list[0]);
+    try {
+        device->Open();
+        FAIL() << "a broken description loaded";
+    } catch (const GenICam::RuntimeException& e) {
+        const std::string text = e.GetDescription();
+        EXPECT_NE(text.find("4713"), std::string::npos) << text;
+        EXPECT_NE(text.find("description"), std::string::npos) << text;
+    }
+    EXPECT_FALSE(device->IsOpen());
+    // Control was given back: another connection may take the camera.
+    RegisterReader other;
+    EXPECT_TRUE(other.TakeControl());
+    other.LeaveControl();
+    std::filesystem::remove(path);
+}
+
 class GigEGrab : public GigETransportTest {
 protected:
     void SetUp() override

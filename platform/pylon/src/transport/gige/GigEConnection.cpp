@@ -2,7 +2,9 @@
 
 #include <arv.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include <GenICam/GCException.h>
 
@@ -57,8 +59,15 @@ GigEConnection::GigEConnection(const std::string& address) : address_(address)
 
 GigEConnection::~GigEConnection()
 {
-    if (device_)
-        g_object_unref(device_);
+    if (!device_)
+        return;
+    // The library's heartbeat thread holds the device while it reports lost control, and
+    // the device joins that thread when it goes: the last reference must be ours, dropped
+    // here, never the heartbeat thread's. Bounded: a reference that stays is released anyway.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (g_atomic_int_get(&G_OBJECT(device_)->ref_count) > 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    g_object_unref(device_);
 }
 
 void GigEConnection::Read(uint64_t address, void* buffer, size_t length)
