@@ -53,6 +53,7 @@ std::string cut(std::string s, size_t n)
 
 using pylon_prop_detail::narrow_float;
 using pylon_prop_detail::narrow_int;
+using pylon_prop_detail::saturate_int;
 
 pylon_prop::pylon_prop(const CNodePtr& nd, CCategoryPtr categ, INodeMap* map, EqFct* fc)
     : fct(fc), node(nd), category(categ), pNodeMap(map)
@@ -256,8 +257,8 @@ void pylon_prop::create()
     switch (kind) {
     case PYLON_TYPE_INT: {
         type = PYLON_TYPE_INT;
-        minVal.ival = narrow_int(pInt->GetMin());
-        maxVal.ival = narrow_int(pInt->GetMax());
+        minVal.ival = saturate_int(pInt->GetMin());
+        maxVal.ival = saturate_int(pInt->GetMax());
         if (readable)
             currentVal.ival = narrow_int(pInt->GetValue(false, false));
         incVal.ival = narrow_int(pInt->GetInc());

@@ -3,6 +3,9 @@
 // ".DESC", ".CATEG").
 #pragma once
 
+#include <algorithm>
+#include <limits>
+
 #include <cfloat>
 #include <cstdint>
 #include <string>
@@ -34,6 +37,12 @@ constexpr int PYLON_MAX_ENUM_ENTRIES = 64;
 namespace pylon_prop_detail {
 // Node values are 64-bit; the properties hold 32 bits (the low 32 bits are kept).
 inline int narrow_int(int64_t v) { return static_cast<int>(static_cast<uint32_t>(v)); }
+// Limits saturate instead: a feature of the full unsigned 32-bit range (maximum
+// 4294967295) must not get the limits 0 ... -1, which no value fits.
+inline int saturate_int(int64_t v)
+{
+    return static_cast<int>(std::clamp<int64_t>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
 // Node doubles to the properties' floats, saturating at +-FLT_MAX instead of overflowing.
 inline float narrow_float(double v)
 {

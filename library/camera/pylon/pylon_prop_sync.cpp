@@ -13,6 +13,7 @@
 using namespace GenApi;
 using pylon_prop_detail::narrow_float;
 using pylon_prop_detail::narrow_int;
+using pylon_prop_detail::saturate_int;
 
 void D_cam_param_int::set_value(int v)
 {
@@ -77,8 +78,8 @@ bool pylon_prop::set_feature()
         if (!p || (!first && nothing_pending(p)) || !p->get_valid())
             break;
         CIntegerPtr pInt(node);
-        minVal.ival = narrow_int(pInt->GetMin());
-        maxVal.ival = narrow_int(pInt->GetMax());
+        minVal.ival = saturate_int(pInt->GetMin());
+        maxVal.ival = saturate_int(pInt->GetMax());
         incVal.ival = narrow_int(pInt->GetInc());
         if (egu_) {
             egu_->set_f1(static_cast<float>(minVal.ival));
@@ -434,8 +435,8 @@ bool pylon_prop::change_limits()
             if (!d_fct.ival)
                 return true;
             CIntegerPtr pInt(node);
-            minVal.ival = narrow_int(pInt->GetMin());
-            maxVal.ival = narrow_int(pInt->GetMax());
+            minVal.ival = saturate_int(pInt->GetMin());
+            maxVal.ival = saturate_int(pInt->GetMax());
             if (egu_) {
                 egu_->set_f1(static_cast<float>(minVal.ival));
                 egu_->set_f2(static_cast<float>(maxVal.ival));
