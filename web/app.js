@@ -120,6 +120,11 @@ function renderLocationHead() {
   err.className = loc.error_code ? 'error-text' : 'muted';
   $('fact-rate').textContent = fmtRate(loc.frame_rate);
   $('fact-counter').textContent = String(loc.frame_counter ?? '–');
+  // The camera stream's counts (a network camera loses and resends packets).
+  const st = loc.stream;
+  $('fact-stream').textContent = st
+    ? `${st.frames_completed} / ${st.frames_failed} / ${st.underruns} · ${st.missing_packets} / ${st.resent_packets}`
+    : '–';
   $('fact-status').textContent = loc.camera_status || '–';
 }
 

@@ -3,6 +3,7 @@
 #include <mirva/server.h>
 #include <pylon/PylonIncludes.h>
 #include <pylon/emulator/Emulator.h>
+#include <pylon/transport/GigETransport.h>
 
 #include "eq_pylon.h"
 
@@ -46,6 +47,24 @@ void plug_emulated_cameras(const server::ServerConfig& cfg) {
         }
         printftostderr("camserver", "emulated camera %s (%s) plugged in", cam.serial.c_str(), cam.model.c_str());
     }
+}
+
+void connect_gige_cameras(const server::ServerConfig& cfg) {
+    if (!cfg.gige.enabled)
+        return;
+    Pylon::Transport::GigEOptions options;
+    options.addresses = cfg.gige.addresses;
+    options.discovery = cfg.gige.discovery;
+    options.interfaces = cfg.gige.interfaces;
+    options.report = [](const std::string& problem) { printftostderr("camserver", "%s", problem.c_str()); };
+    Pylon::CTlFactory::GetInstance().RegisterTransportLayer(Pylon::Transport::CreateGigETransportLayer(std::move(options)));
+    std::string where;
+    for (const auto& a : cfg.gige.addresses)
+        where += " " + a;
+    if (cfg.gige.discovery)
+        for (const auto& i : cfg.gige.interfaces)
+            where += " discovery:" + i;
+    printftostderr("camserver", "GigE Vision cameras at:%s", where.empty() ? " (none)" : where.c_str());
 }
 
 CamServerApp::CamServerApp(server::ServerConfig config, const AppOptions& options) {

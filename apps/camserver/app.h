@@ -22,6 +22,8 @@ struct AppOptions {
 
 // Plugs in the emulated cameras the configuration names (ConfigError on failure).
 void plug_emulated_cameras(const server::ServerConfig& config);
+// Adds the GigE Vision transport when the configuration's [gige] table enables it.
+void connect_gige_cameras(const server::ServerConfig& config);
 
 class CamServerApp {
 public:

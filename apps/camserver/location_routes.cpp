@@ -30,6 +30,16 @@ json location_summary(EqFct& loc) {
     put("frame_counter", "FRAME.COUNTER");
     auto* cam = dynamic_cast<bcam_base*>(&loc);
     o["fps"] = cam ? json(cam->measured_fps()) : json(nullptr);
+    // The camera stream's counts, where the location keeps them.
+    json stream = json::object();
+    for (const auto& [key, property] : {std::pair{"frames_completed", "STREAM.FRAMES.COMPLETED"},
+                                        std::pair{"frames_failed", "STREAM.FRAMES.FAILED"},
+                                        std::pair{"underruns", "STREAM.UNDERRUNS"},
+                                        std::pair{"missing_packets", "STREAM.PACKETS.MISSING"},
+                                        std::pair{"resent_packets", "STREAM.PACKETS.RESENT"}})
+        loc.with_property(property, [&](D_fct& p) { stream[key] = value_json(p.snapshot().value); });
+    if (!stream.empty())
+        o["stream"] = std::move(stream);
     return o;
 }
 

@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
         // The HTTP port is bound before any camera is touched: a taken port ends the start at once.
         mirva::camserver::CamServerApp app(cfg, options);
         mirva::camserver::plug_emulated_cameras(cfg);
+        mirva::camserver::connect_gige_cameras(cfg);
         std::thread signal_thread([&] {
             int sig = 0;
             sigwait(&stop_signals, &sig);

@@ -71,17 +71,25 @@ bool matches(const std::string& name, const std::string& pattern) {
 int cmd_list(ApiClient& api, std::ostream& out) {
     json doc = api.get_json("/api/locations");
     char line[256];
-    std::snprintf(line, sizeof line, "%-12s %5s %6s %-12s %10s %7s %10s  %s\n", "LOCATION", "TYPE", "ONLINE", "STATUS",
-                  "FRAME.RATE", "FPS", "FRAMES", "ERROR");
+    std::snprintf(line, sizeof line, "%-12s %5s %6s %-12s %10s %7s %10s %-28s %s\n", "LOCATION", "TYPE", "ONLINE", "STATUS",
+                  "FRAME.RATE", "FPS", "FRAMES", "STREAM(OK/FAIL/UND MISS/RES)", "ERROR");
     out << line;
     for (const auto& l : doc.value("locations", json::array())) {
         char fps[32] = "-";
         if (l.contains("fps") && l["fps"].is_number())
             std::snprintf(fps, sizeof fps, "%.1f", l["fps"].get<double>());
-        std::snprintf(line, sizeof line, "%-12s %5s %6s %-12s %10s %7s %10s  %s\n", value_text(l["name"]).c_str(),
+        // The camera stream's counts, when the server gives them.
+        std::string stream = "-";
+        if (l.contains("stream") && l["stream"].is_object()) {
+            const json& st = l["stream"];
+            auto count = [&](const char* key) { return st.contains(key) ? value_text(st[key]) : std::string("?"); };
+            stream = count("frames_completed") + "/" + count("frames_failed") + "/" + count("underruns") + " " +
+                     count("missing_packets") + "/" + count("resent_packets");
+        }
+        std::snprintf(line, sizeof line, "%-12s %5s %6s %-12s %10s %7s %10s %-28s %s\n", value_text(l["name"]).c_str(),
                       value_text(l["type"]).c_str(), value_text(l["online"]).c_str(),
                       value_text(l["camera_status"]).c_str(), value_text(l["frame_rate"]).c_str(), fps,
-                      value_text(l["frame_counter"]).c_str(), value_text(l["error_text"]).c_str());
+                      value_text(l["frame_counter"]).c_str(), stream.c_str(), value_text(l["error_text"]).c_str());
         out << line;
     }
     return 0;

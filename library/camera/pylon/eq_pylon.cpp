@@ -43,7 +43,12 @@ EqFctPylon::EqFctPylon()
       format_out_("FORMAT.OUT output format (0-Mono8, 1-Mono16, 2-RGB)", 0, 2, this),
       gamma_out_("FORMAT.OUT.GAMMA gamma to use for output conversion", this, 0),
       truncate_out_("FORMAT.OUT.TRUNCATE bit to truncate (if 0 - gamma conversion is used)", -32, 31, this),
-      hold_param_("HOLD.PARAM no parameters changes if 1", this, 0)
+      hold_param_("HOLD.PARAM no parameters changes if 1", this, 0),
+      stream_completed_("STREAM.FRAMES.COMPLETED frames received complete since the camera was opened", this),
+      stream_failed_("STREAM.FRAMES.FAILED frames received incomplete since the camera was opened", this),
+      stream_underruns_("STREAM.UNDERRUNS frames lost for want of a grab buffer", this),
+      stream_missing_packets_("STREAM.PACKETS.MISSING stream packets lost, also after resend requests", this),
+      stream_resent_packets_("STREAM.PACKETS.RESENT stream packets received after a resend request", this)
 {
     gamma_out_.set_value(0.0, 0);
     gamma_out_.dmsg_supported();

@@ -394,8 +394,10 @@ int EqFctPylon::camera_stop_acquisition()
         printftostderr(name(), "Stopping acquisition");
 
     try {
-        if (StreamGrabber->IsOpen())
+        if (StreamGrabber->IsOpen()) {
+            camera_update_stream_statistics(true);
             StreamGrabber->CancelGrab();
+        }
         // Drain the output queue. A result that the wait object announces but that cannot
         // be retrieved is reported; a bounded number of such misses ends the drain.
         Pylon::GrabResult result;

@@ -227,6 +227,7 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
             return 1;
         }
         const FrameWait waited = wait_for_frame(StreamGrabber->GetWaitObject(), cam_thread_stop);
+        camera_update_stream_statistics(false);
         if (waited == FrameWait::Stopped) {
             // The thread ends; its end path stops the stream with the buffers still queued.
             if (debug_bit(0x10))

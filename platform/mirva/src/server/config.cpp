@@ -4,6 +4,9 @@
 
 #include <toml++/toml.h>
 
+#include <arpa/inet.h>
+#include <net/if.h>
+
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -77,6 +80,24 @@ public:
         return v;
     }
 
+    // An array of texts; absent gives an empty list.
+    std::vector<std::string> texts(const toml::table& t, const std::string& path, std::string_view key) const {
+        std::vector<std::string> out;
+        const toml::node* n = t.get(key);
+        if (!n)
+            return out;
+        if (!n->is_array())
+            fail(n->source(), join(path, key), "must be an array of texts, e.g. [\"a\", \"b\"]");
+        size_t i = 0;
+        for (const toml::node& item : *n->as_array()) {
+            if (!item.is_string())
+                fail(item.source(), join(path, key) + "[" + std::to_string(i) + "]", "must be a text");
+            out.push_back(item.as_string()->get());
+            ++i;
+        }
+        return out;
+    }
+
     bool boolean(const toml::table& t, const std::string& path, std::string_view key, bool fallback) const {
         const toml::node* n = t.get(key);
         if (!n)
@@ -145,7 +166,7 @@ ServerConfig parse_config(std::string_view text, const std::string& source_name,
 
     ServerConfig cfg;
     cfg.source = source_name;
-    r.only_keys(root, "", {"server", "http", "camera", "location"});
+    r.only_keys(root, "", {"server", "http", "camera", "gige", "location"});
 
     if (const toml::table* s = r.table(root, "", "server")) {
         r.only_keys(*s, "server", {"update_period_ms", "debug", "state_file", "state_save_period_s", "image_directory"});
@@ -176,6 +197,29 @@ ServerConfig parse_config(std::string_view text, const std::string& source_name,
         cfg.http.port = static_cast<int>(r.integer(*h, "http", "port", 8080, 0, 65535));
         cfg.http.allow_remote = r.boolean(*h, "http", "allow_remote", false);
         cfg.http.token = r.text(*h, "http", "token", false);
+    }
+
+    if (const toml::table* g = r.table(root, "", "gige")) {
+        r.only_keys(*g, "gige", {"enabled", "addresses", "discovery", "interfaces"});
+        cfg.gige.enabled = r.boolean(*g, "gige", "enabled", false);
+        cfg.gige.addresses = r.texts(*g, "gige", "addresses");
+        for (size_t i = 0; i < cfg.gige.addresses.size(); ++i) {
+            in_addr parsed{};
+            if (inet_pton(AF_INET, cfg.gige.addresses[i].c_str(), &parsed) != 1)
+                r.fail(g->get("addresses")->source(), "gige.addresses[" + std::to_string(i) + "]",
+                       "'" + cfg.gige.addresses[i] + "' is not an IPv4 address (dotted quad, e.g. 192.168.10.20)");
+        }
+        cfg.gige.discovery = r.boolean(*g, "gige", "discovery", false);
+        cfg.gige.interfaces = r.texts(*g, "gige", "interfaces");
+        for (size_t i = 0; i < cfg.gige.interfaces.size(); ++i) {
+            const std::string& name = cfg.gige.interfaces[i];
+            if (name.empty() || name.size() >= IFNAMSIZ || name.find_first_of(" /") != std::string::npos)
+                r.fail(g->get("interfaces")->source(), "gige.interfaces[" + std::to_string(i) + "]",
+                       "'" + name + "' is not an interface name (1 to " + std::to_string(IFNAMSIZ - 1) + " characters)");
+        }
+        if (cfg.gige.discovery && cfg.gige.interfaces.empty())
+            r.fail(g->source(), "gige.discovery",
+                   "discovery needs the interfaces to search (gige.interfaces): it never broadcasts on all of them");
     }
 
     auto array_of_tables = [&](std::string_view key) -> const toml::array* {

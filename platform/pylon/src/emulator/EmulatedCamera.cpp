@@ -8,6 +8,9 @@
 
 #include <pylon/PixelTypeMapper.h>
 
+#include "genapi/IntegerNodes.h"
+#include "genapi/Node.h"
+
 namespace Pylon::Emulator {
 
 namespace {
@@ -183,6 +186,7 @@ void CEmulatedCamera::SeedRegisterDefaults()
     // all 0 at first: the geometry and pixel format it needs to stream start from the
     // file's limits (a 640x480 sensor where the file gives none).
     GenApi::NodeMap& map = *node_map_;
+    SeedStatusRegisters();
     auto seed = [&](const char* name, int64_t fallback) {
         if (!Has(map, name) || Int(map, name, -1) != 0)
             return;
@@ -217,6 +221,48 @@ void CEmulatedCamera::SeedRegisterDefaults()
                 TrySet([&] { map.SetStringUnchecked("PixelFormat", first); });
         }
     }
+}
+
+void CEmulatedCamera::SeedStatusRegisters()
+{
+    // A real camera reports in its status registers which features it implements and
+    // offers, and the limits of its geometry. Played from its description, the camera
+    // implements and offers every feature the file describes, with increments of 1 and a
+    // 640x480 sensor where those registers would read 0.
+    GenApi::NodeMap& map = *node_map_;
+    auto is_register = [](const GenApi::detail::Node* node) {
+        const std::string tag = node->Tag();
+        return tag == "IntReg" || tag == "MaskedIntReg";
+    };
+    auto seed = [&](GenApi::detail::Node* node, int64_t value) {
+        if (!node || !is_register(node))
+            return;
+        try {
+            if (node->ReadInt() == 0)
+                node->WriteInt(value);
+        } catch (const GenICam::GenericException&) {
+        }
+    };
+    {
+        std::lock_guard<GenApi::NodeMapLock> guard(map.GetLock());
+        GenApi::NodeList_t nodes;
+        map.GetNodes(nodes);
+        for (GenApi::INode* n : nodes) {
+            auto* node = dynamic_cast<GenApi::detail::Node*>(n);
+            if (!node)
+                continue;
+            seed(node->ImplementedNode(), 1);
+            seed(node->AvailableNode(), 1);
+            if (auto* integer = dynamic_cast<GenApi::detail::IntegerNode*>(node)) {
+                seed(integer->IncNode(), 1);
+                if (node->Name() == "Width")
+                    seed(integer->MaxNode(), 640);
+                else if (node->Name() == "Height")
+                    seed(integer->MaxNode(), 480);
+            }
+        }
+    }
+    map.InvalidateNodes();
 }
 
 CEmulatedCamera::~CEmulatedCamera()

@@ -66,6 +66,12 @@ public:
     // Transport::IStreamChannel
     void SetSink(Transport::IStreamSink* sink) override;
     size_t PayloadSize() override;
+    // The emulator writes each frame at delivery into the sink's oldest queued buffer
+    // (DeliverFrame), so it keeps no buffers of its own; frames it could not deliver are
+    // counted by the sink. Nothing travels in packets here.
+    void QueueBuffer(void*, size_t) override {}
+    void CancelBuffers() override {}
+    Transport::StreamStatistics Statistics() override { return {}; }
 
 private:
     // Settings read from the node map when a client wrote something.
@@ -87,6 +93,7 @@ private:
 
     void InstallHooks();
     void SeedRegisterDefaults();
+    void SeedStatusRegisters();
     void OnClientWrite(GenApi::INode& node, GenApi::EWritePhase phase);
     void UpdateDerivedValues(const std::string& written);
     Settings ReadSettings();

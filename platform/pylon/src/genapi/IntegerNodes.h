@@ -34,6 +34,9 @@ public:
     void Resolve(LoadContext& ctx) override;
     void CollectReferences(std::vector<Node*>& out) const override;
     void CollectValueReferences(std::vector<Node*>& out) const override { value_.CollectValueReferences(out); }
+    // The nodes behind pMax and pInc (null when the limit is a constant or absent).
+    Node* MaxNode() const noexcept { return max_.ref.node; }
+    Node* IncNode() const noexcept { return inc_.ref.node; }
 
 protected:
     bool ReadElement(const pugi::xml_node& element, LoadContext& ctx) override;

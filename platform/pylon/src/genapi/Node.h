@@ -51,6 +51,9 @@ public:
     int Line() const noexcept { return line_; }
     const std::string& Name() const noexcept { return name_; }
     NodeMapImpl& Map() const noexcept { return map_; }
+    // The nodes behind pIsImplemented and pIsAvailable (null when absent).
+    Node* ImplementedNode() const noexcept { return is_implemented_.node; }
+    Node* AvailableNode() const noexcept { return is_available_.node; }
 
     // ---- internal value access (lock held; no access checks) -----------------------------
     // `at` selects one value of an indexed node; nullopt: the value selected now.

@@ -108,7 +108,8 @@ IStreamGrabber* CPylonDevice::GetStreamGrabber(uint32_t index)
     if (grabbers_.size() < channels)
         grabbers_.resize(channels);
     if (!grabbers_[index])
-        grabbers_[index] = std::make_unique<CPylonStreamGrabber>(*transport_->StreamChannel(index), serial_, removed_);
+        grabbers_[index] = std::make_unique<CPylonStreamGrabber>(*transport_->StreamChannel(index), serial_, removed_,
+                                                                  transport_->NodeMap());
     return grabbers_[index].get();
 }
 

@@ -1,6 +1,9 @@
 #include "PylonStreamGrabber.h"
 
+#include <GenApi/Pointer.h>
+
 #include <algorithm>
+#include <cstdint>
 
 namespace Pylon::detail {
 
@@ -17,6 +20,11 @@ constexpr const char* kGrabberDescription = R"(<?xml version="1.0" encoding="utf
     <pFeature>MaxBufferSize</pFeature>
     <pFeature>MaxNumBuffer</pFeature>
     <pFeature>MaxTransferSize</pFeature>
+    <pFeature>Statistic_Total_Buffer_Count</pFeature>
+    <pFeature>Statistic_Failed_Buffer_Count</pFeature>
+    <pFeature>Statistic_Buffer_Underrun_Count</pFeature>
+    <pFeature>Statistic_Failed_Packet_Count</pFeature>
+    <pFeature>Statistic_Resend_Packet_Count</pFeature>
   </Category>
   <Integer Name="MaxBufferSize" NameSpace="Standard">
     <ToolTip>Largest buffer that may be registered (bytes)</ToolTip>
@@ -39,6 +47,41 @@ constexpr const char* kGrabberDescription = R"(<?xml version="1.0" encoding="utf
     <Min>4096</Min>
     <Max>4194304</Max>
   </Integer>
+  <Integer Name="Statistic_Total_Buffer_Count" NameSpace="Standard">
+    <ToolTip>Frames delivered into buffers, complete or not (since the device was opened)</ToolTip>
+    <ImposedAccessMode>RO</ImposedAccessMode>
+    <Value>0</Value>
+    <Min>0</Min>
+    <Max>9223372036854775807</Max>
+  </Integer>
+  <Integer Name="Statistic_Failed_Buffer_Count" NameSpace="Standard">
+    <ToolTip>Frames delivered incomplete or broken (since the device was opened)</ToolTip>
+    <ImposedAccessMode>RO</ImposedAccessMode>
+    <Value>0</Value>
+    <Min>0</Min>
+    <Max>9223372036854775807</Max>
+  </Integer>
+  <Integer Name="Statistic_Buffer_Underrun_Count" NameSpace="Standard">
+    <ToolTip>Frames lost for want of a queued buffer (since the device was opened)</ToolTip>
+    <ImposedAccessMode>RO</ImposedAccessMode>
+    <Value>0</Value>
+    <Min>0</Min>
+    <Max>9223372036854775807</Max>
+  </Integer>
+  <Integer Name="Statistic_Failed_Packet_Count" NameSpace="Standard">
+    <ToolTip>Packets that never arrived, also after resend requests (since the device was opened)</ToolTip>
+    <ImposedAccessMode>RO</ImposedAccessMode>
+    <Value>0</Value>
+    <Min>0</Min>
+    <Max>9223372036854775807</Max>
+  </Integer>
+  <Integer Name="Statistic_Resend_Packet_Count" NameSpace="Standard">
+    <ToolTip>Packets that arrived after a resend request (since the device was opened)</ToolTip>
+    <ImposedAccessMode>RO</ImposedAccessMode>
+    <Value>0</Value>
+    <Min>0</Min>
+    <Max>9223372036854775807</Max>
+  </Integer>
   <Integer Name="GrabPrepared" NameSpace="Custom">
     <Visibility>Invisible</Visibility>
     <Value>0</Value>
@@ -50,8 +93,9 @@ constexpr const char* kGrabberDescription = R"(<?xml version="1.0" encoding="utf
 
 } // namespace
 
-CPylonStreamGrabber::CPylonStreamGrabber(Transport::IStreamChannel& channel, String_t serial, const std::atomic<bool>& removed)
-    : channel_(channel), serial_(std::move(serial)), removed_(removed),
+CPylonStreamGrabber::CPylonStreamGrabber(Transport::IStreamChannel& channel, String_t serial, const std::atomic<bool>& removed,
+                                         GenApi::INodeMap* deviceMap)
+    : channel_(channel), serial_(std::move(serial)), removed_(removed), device_map_(deviceMap),
       node_map_(GenApi::CNodeMapFactory::LoadFromString(kGrabberDescription, "stream grabber")),
       state_(std::make_shared<WaitState>()), wait_object_(state_)
 {
@@ -74,7 +118,45 @@ void CPylonStreamGrabber::ThrowIfRemoved(const char* operation) const
 GenApi::INodeMap* CPylonStreamGrabber::GetNodeMap()
 {
     ThrowIfRemoved("GetNodeMap");
+    RefreshStatistics();
     return node_map_.get();
+}
+
+void CPylonStreamGrabber::RefreshStatistics()
+{
+    // The counters are read where they are kept (here and in the channel) and shown as
+    // the values of the statistic features whenever the caller takes the node map.
+    const Transport::StreamStatistics channel = channel_.Statistics();
+    uint64_t total, failed, underruns;
+    {
+        std::lock_guard lock(state_->mutex);
+        total = delivered_;
+        failed = failed_;
+        underruns = underruns_;
+    }
+    auto show = [&](const char* name, uint64_t value) {
+        node_map_->SetIntegerUnchecked(name, static_cast<int64_t>(std::min<uint64_t>(value, INT64_MAX)));
+    };
+    show("Statistic_Total_Buffer_Count", total);
+    show("Statistic_Failed_Buffer_Count", failed);
+    show("Statistic_Buffer_Underrun_Count", underruns + channel.underruns);
+    show("Statistic_Failed_Packet_Count", channel.missingPackets);
+    show("Statistic_Resend_Packet_Count", channel.resentPackets);
+}
+
+void CPylonStreamGrabber::LockTransportParameters(bool locked) noexcept
+{
+    // A camera's description locks AcquisitionStart (and often the geometry) by the
+    // transport's TLParamsLocked, which the transport holds at 1 while a grab is prepared.
+    if (!device_map_)
+        return;
+    try {
+        GenApi::CIntegerPtr tl_locked = device_map_->GetNode("TLParamsLocked");
+        if (tl_locked.IsValid() && GenApi::IsWritable(tl_locked))
+            tl_locked->SetValue(locked ? 1 : 0);
+    } catch (const GenICam::GenericException&) {
+        // A removed device: nothing to lock any more.
+    }
 }
 
 void CPylonStreamGrabber::Open()
@@ -114,7 +196,16 @@ void CPylonStreamGrabber::PrepareGrab()
         prepared_ = true;
     }
     node_map_->SetIntegerUnchecked("GrabPrepared", 1);
-    channel_.SetSink(this);
+    try {
+        channel_.SetSink(this);
+    } catch (...) {
+        // The channel did not open (a network camera's stream): nothing is prepared.
+        node_map_->SetIntegerUnchecked("GrabPrepared", 0);
+        std::lock_guard lock(state_->mutex);
+        prepared_ = false;
+        throw;
+    }
+    LockTransportParameters(true);
 }
 
 void CPylonStreamGrabber::FinishGrab()
@@ -132,6 +223,7 @@ void CPylonStreamGrabber::FinishLocked(std::unique_lock<std::mutex>& lock)
     lock.unlock();
     channel_.SetSink(nullptr);
     node_map_->SetIntegerUnchecked("GrabPrepared", 0);
+    LockTransportParameters(false);
     lock.lock();
     // Buffers still registered are forgotten: their memory belongs to the caller.
     input_.clear();
@@ -194,6 +286,9 @@ void CPylonStreamGrabber::QueueBuffer(StreamBufferHandle handle, const void* con
     b->state = Queued;
     b->context = context;
     input_.push_back(b);
+    // In the same order as input_, under the lock: a network channel lands its next frame
+    // straight in this memory.
+    channel_.QueueBuffer(b->memory, b->size);
 }
 
 void CPylonStreamGrabber::PushResult(GrabResult&& result)
@@ -220,6 +315,9 @@ void CPylonStreamGrabber::CancelLocked()
 
 void CPylonStreamGrabber::CancelGrab()
 {
+    // The channel first, outside our lock (a delivery in progress takes it): afterwards it
+    // writes none of the queued buffers any more, and they come back here as Canceled.
+    channel_.CancelBuffers();
     std::lock_guard lock(state_->mutex);
     CancelLocked();
 }
@@ -241,10 +339,13 @@ bool CPylonStreamGrabber::RetrieveResult(GrabResult& result)
 bool CPylonStreamGrabber::DeliverFrame(const Transport::FrameHeader& header, const Transport::FrameWriter& write)
 {
     std::lock_guard lock(state_->mutex);
-    if (!prepared_ || input_.empty())
+    if (!prepared_ || input_.empty()) {
+        ++underruns_;
         return false;
+    }
     Buffer* b = input_.front();
     input_.pop_front();
+    ++delivered_;
     GrabResult r;
     r.m_PayloadSize = static_cast<int64_t>(write(static_cast<uint8_t*>(b->memory), b->size));
     r.m_Status = Grabbed;
@@ -268,10 +369,14 @@ bool CPylonStreamGrabber::DeliverFailure(const Transport::FrameHeader& header, u
                                          const GenICam::gcstring& description)
 {
     std::lock_guard lock(state_->mutex);
-    if (!prepared_ || input_.empty())
+    if (!prepared_ || input_.empty()) {
+        ++underruns_;
         return false;
+    }
     Buffer* b = input_.front();
     input_.pop_front();
+    ++delivered_;
+    ++failed_;
     GrabResult r;
     r.m_Status = Failed;
     r.m_hBuffer = b;
@@ -282,6 +387,42 @@ bool CPylonStreamGrabber::DeliverFailure(const Transport::FrameHeader& header, u
     r.m_TimeStamp = header.timeStamp;
     r.m_ErrorCode = errorCode;
     r.m_ErrorDescription = description;
+    b->state = Grabbed;
+    PushResult(std::move(r));
+    return true;
+}
+
+bool CPylonStreamGrabber::DeliverInPlace(void* memory, const Transport::FrameHeader& header, size_t payloadSize,
+                                         bool complete, uint32_t errorCode, const GenICam::gcstring& description)
+{
+    std::lock_guard lock(state_->mutex);
+    if (!prepared_)
+        return false;
+    const auto it = std::find_if(input_.begin(), input_.end(), [memory](const Buffer* b) { return b->memory == memory; });
+    if (it == input_.end())
+        return false;
+    Buffer* b = *it;
+    input_.erase(it);
+    ++delivered_;
+    GrabResult r;
+    r.m_Status = complete ? Grabbed : Failed;
+    r.m_hBuffer = b;
+    r.m_pContext = b->context;
+    r.m_pBuffer = b->memory;
+    r.m_PayloadSize = static_cast<int64_t>(std::min(payloadSize, b->size));
+    r.m_PixelType = header.pixelType;
+    r.m_SizeX = static_cast<int32_t>(header.sizeX);
+    r.m_SizeY = static_cast<int32_t>(header.sizeY);
+    r.m_OffsetX = static_cast<int32_t>(header.offsetX);
+    r.m_OffsetY = static_cast<int32_t>(header.offsetY);
+    r.m_PaddingX = static_cast<int32_t>(header.paddingX);
+    r.m_BlockID = header.blockId;
+    r.m_TimeStamp = header.timeStamp;
+    if (!complete) {
+        ++failed_;
+        r.m_ErrorCode = errorCode;
+        r.m_ErrorDescription = description;
+    }
     b->state = Grabbed;
     PushResult(std::move(r));
     return true;

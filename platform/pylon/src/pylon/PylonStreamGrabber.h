@@ -15,8 +15,10 @@ namespace Pylon::detail {
 
 class CPylonStreamGrabber final : public IStreamGrabber, public Transport::IStreamSink {
 public:
-    // `serial` names the device in messages.
-    CPylonStreamGrabber(Transport::IStreamChannel& channel, String_t serial, const std::atomic<bool>& removed);
+    // `serial` names the device in messages; `deviceMap` is the camera's node map (its
+    // TLParamsLocked is held at 1 while a grab is prepared), valid as long as the grabber.
+    CPylonStreamGrabber(Transport::IStreamChannel& channel, String_t serial, const std::atomic<bool>& removed,
+                        GenApi::INodeMap* deviceMap);
     ~CPylonStreamGrabber() override;
 
     void Open() override;
@@ -35,6 +37,8 @@ public:
     // Transport::IStreamSink, on the transport's thread.
     bool DeliverFrame(const Transport::FrameHeader& header, const Transport::FrameWriter& write) override;
     bool DeliverFailure(const Transport::FrameHeader& header, uint32_t errorCode, const GenICam::gcstring& description) override;
+    bool DeliverInPlace(void* memory, const Transport::FrameHeader& header, size_t payloadSize, bool complete,
+                        uint32_t errorCode, const GenICam::gcstring& description) override;
 
     // The device went away: queued buffers come back as Canceled, waiters wake up.
     void OnDeviceRemoved();
@@ -48,6 +52,8 @@ private:
     };
 
     void ThrowIfRemoved(const char* operation) const;
+    void RefreshStatistics();
+    void LockTransportParameters(bool locked) noexcept;
     Buffer* Find(StreamBufferHandle handle, const char* operation); // caller holds the lock
     void PushResult(GrabResult&& result);                              // caller holds the lock
     void CancelLocked();
@@ -56,6 +62,7 @@ private:
     Transport::IStreamChannel& channel_;
     const String_t serial_;
     const std::atomic<bool>& removed_;     // the device's flag
+    GenApi::INodeMap* const device_map_;   // the camera's node map (its own lock)
     std::unique_ptr<GenApi::NodeMap> node_map_;
 
     std::shared_ptr<WaitState> state_;     // its mutex guards everything below; caller threads and the transport thread
@@ -67,6 +74,9 @@ private:
     std::vector<std::unique_ptr<Buffer>> buffers_;
     std::deque<Buffer*> input_;
     std::deque<GrabResult> output_;
+    uint64_t delivered_ = 0;               // frames delivered into buffers, complete or not
+    uint64_t failed_ = 0;                  // of those, incomplete or broken
+    uint64_t underruns_ = 0;               // frames that found no queued buffer
 };
 
 } // namespace Pylon::detail

@@ -110,4 +110,36 @@ TEST(ServerConfig, DemoConfigurationIsValid) {
     EXPECT_EQ(cfg.locations.size(), 2u);
     EXPECT_EQ(cfg.cameras.size(), 2u);
     EXPECT_EQ(cfg.http.address, "127.0.0.1");
+    EXPECT_FALSE(cfg.gige.enabled);  // the demo reaches no camera network
+}
+
+TEST(ServerConfig, GigETableIsOffByDefaultAndReadAsWritten) {
+    auto off = parse_config("", "test.toml", kCodes);
+    EXPECT_FALSE(off.gige.enabled);
+    EXPECT_TRUE(off.gige.addresses.empty());
+    EXPECT_FALSE(off.gige.discovery);
+
+    auto cfg = parse_config(R"(
+[gige]
+enabled = true
+addresses = ["192.168.10.20", "10.1.2.3"]
+discovery = true
+interfaces = ["eth1"]
+)",
+                            "test.toml", kCodes);
+    EXPECT_TRUE(cfg.gige.enabled);
+    EXPECT_EQ(cfg.gige.addresses, (std::vector<std::string>{"192.168.10.20", "10.1.2.3"}));
+    EXPECT_TRUE(cfg.gige.discovery);
+    EXPECT_EQ(cfg.gige.interfaces, std::vector<std::string>{"eth1"});
+}
+
+TEST(ServerConfig, GigEErrorsNameTheValue) {
+    EXPECT_EQ(error_of("[gige]\naddresses = [\"camera-1\"]\n"),
+              "test.toml:2: gige.addresses[0]: 'camera-1' is not an IPv4 address (dotted quad, e.g. 192.168.10.20)");
+    EXPECT_EQ(error_of("[gige]\naddresses = \"10.1.2.3\"\n"),
+              "test.toml:2: gige.addresses: must be an array of texts, e.g. [\"a\", \"b\"]");
+    // Discovery never broadcasts on every interface: it needs them named.
+    EXPECT_NE(error_of("[gige]\nenabled = true\ndiscovery = true\n").find("gige.discovery: discovery needs the interfaces"),
+              std::string::npos);
+    EXPECT_NE(error_of("[gige]\nbroadcast = true\n").find("gige.broadcast: unknown key"), std::string::npos);
 }

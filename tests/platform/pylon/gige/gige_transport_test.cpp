@@ -1,101 +1,335 @@
 // The GigE Vision transport against Aravis's fake camera, inside a private network
-// namespace that holds nothing but loopback (the test re-executes itself there).
+// namespace that holds nothing but loopback: discovery, the camera's own description
+// as our node map over its registers, the stream into the grabber's own buffers, and
+// removal when the camera goes.
 #include <gtest/gtest.h>
 
-#include <net/if.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <set>
+#include <vector>
 
-#include <chrono>
-#include <cstdlib>
-#include <string>
-#include <thread>
-
+#include <GenApi/NodeMapFactory.h>
 #include <GenICam/GCException.h>
+#include <pylon/PylonIncludes.h>
 #include <pylon/transport/GigETransport.h>
+
+#include "gige_test_support.h"
+
+using namespace Pylon;
+using namespace gige_test;
 
 namespace {
 
-bool OnlyLoopback()
-{
-    struct if_nameindex* names = if_nameindex();
-    bool only = names != nullptr;
-    for (auto* n = names; n && n->if_name; ++n)
-        only = only && std::string(n->if_name) == "lo";
-    if (names)
-        if_freenameindex(names);
-    return only;
-}
+constexpr const char* kSerial = "4711";
 
-class FakeCamera {
-public:
-    explicit FakeCamera(const char* serial)
+class GigETransportTest : public ::testing::Test {
+protected:
+    void SetUp() override
     {
-        pid_ = fork();
-        if (pid_ == 0) {
-            execlp("arv-fake-gv-camera-0.8", "arv-fake-gv-camera-0.8", "-i", "127.0.0.1", "-s", serial, nullptr);
-            _exit(127);
-        }
+        GIGE_TIER_OR_SKIP();
+        description = DescriptionFile();
+        ASSERT_FALSE(description.empty());
+        camera = std::make_unique<FakeCamera>(kSerial, description);
+        ASSERT_TRUE(camera->Answers()) << "the fake camera did not answer";
+        layer = Transport::CreateGigETransportLayer({{kCameraAddress}, false, {}, std::chrono::milliseconds(2000), {}});
     }
-    ~FakeCamera()
+    void TearDown() override
     {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        device.reset();
+        camera.reset();
+        if (!description.empty())
+            std::filesystem::remove(description);
     }
 
-private:
-    pid_t pid_ = -1;
+    // Opens the camera through the transport layer.
+    Transport::IDeviceTransport& Open()
+    {
+        DeviceInfoList_t list;
+        layer->EnumerateDevices(list);
+        EXPECT_EQ(list.size(), 1u);
+        device = layer->CreateTransport(list.at(0));
+        device->Open();
+        return *device;
+    }
+
+    std::string description;
+    std::unique_ptr<FakeCamera> camera;
+    std::shared_ptr<Transport::ITransportLayer> layer;
+    std::unique_ptr<Transport::IDeviceTransport> device;
 };
 
-TEST(GigETransport, FindsTheCameraByAddressWithItsBootstrapInformation)
+TEST_F(GigETransportTest, FindsTheCameraByAddressAndByDiscoveryOnLoopback)
 {
-    if (!getenv("MIRVA_IN_PRIVATE_NET"))
-        GTEST_SKIP() << "runs only inside its private network namespace";
-    if (!OnlyLoopback())
-        GTEST_SKIP() << "the network namespace holds more than lo";
-    FakeCamera camera("4711");
-    auto layer = Pylon::Transport::CreateGigETransportLayer({{"127.0.0.1"}});
-    Pylon::DeviceInfoList_t list;
-    // Bounded wait for the fake camera to answer.
-    for (int attempt = 0; attempt < 100 && list.empty(); ++attempt) {
-        layer->EnumerateDevices(list);
-        if (list.empty())
-            std::this_thread::yield();
-    }
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].GetSerialNumber(), "4711");
-    EXPECT_EQ(list[0].GetModelName(), "Fake");
-    EXPECT_EQ(list[0].GetVendorName(), "Aravis");
-    EXPECT_EQ(list[0].GetIpAddress(), "127.0.0.1");
-    EXPECT_TRUE(layer->Owns(list[0]));
+    DeviceInfoList_t by_address;
+    layer->EnumerateDevices(by_address);
+    ASSERT_EQ(by_address.size(), 1u);
+    const CDeviceInfo& info = by_address[0];
+    EXPECT_EQ(info.GetSerialNumber(), kSerial);
+    EXPECT_EQ(info.GetModelName(), "Fake");
+    EXPECT_EQ(info.GetVendorName(), "Aravis");
+    EXPECT_EQ(info.GetIpAddress(), kCameraAddress);
+    EXPECT_FALSE(info.GetMacAddress().empty());
+    EXPECT_NE(info.GetFullName().find(kCameraAddress), std::string::npos);
+    EXPECT_NE(info.GetFriendlyName().find(kSerial), std::string::npos);
+    EXPECT_TRUE(layer->Owns(info));
 
-    auto transport = layer->CreateTransport(list[0]);
+    std::vector<std::string> reported;
+    auto discovering = Transport::CreateGigETransportLayer(
+        {{}, true, {"lo", "eth7"}, std::chrono::milliseconds(2000), [&](const std::string& p) { reported.push_back(p); }});
+    DeviceInfoList_t by_discovery;
+    discovering->EnumerateDevices(by_discovery);
+    ASSERT_EQ(by_discovery.size(), 1u);
+    EXPECT_EQ(by_discovery[0].GetSerialNumber(), kSerial);
+    EXPECT_EQ(by_discovery[0].GetIpAddress(), kCameraAddress);
+    // The interface that is not there is named once, and the others still searched.
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("eth7"), std::string::npos);
+    by_discovery.clear();
+    discovering->EnumerateDevices(by_discovery);
+    EXPECT_EQ(reported.size(), 1u);
+
+    // An address where nothing answers is simply absent.
+    auto elsewhere = Transport::CreateGigETransportLayer({{"127.0.0.2"}, false, {}, std::chrono::milliseconds(300), {}});
+    DeviceInfoList_t none;
+    elsewhere->EnumerateDevices(none);
+    EXPECT_TRUE(none.empty());
+}
+
+TEST_F(GigETransportTest, TheNodeMapIsTheCamerasOwnDescriptionOverItsRegisters)
+{
+    Transport::IDeviceTransport& d = Open();
+    GenApi::INodeMap& map = *d.NodeMap();
+    // Every node of the file the camera serves, and nothing else.
+    std::ifstream in(description);
+    const std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto file_map = GenApi::CNodeMapFactory::LoadFromString(xml, "file");
+    GenApi::NodeList_t from_file, from_camera;
+    file_map->GetNodes(from_file);
+    map.GetNodes(from_camera);
+    EXPECT_EQ(from_file.size(), from_camera.size());
+    for (GenApi::INode* node : from_file)
+        EXPECT_NE(map.GetNode(node->GetName()), nullptr) << node->GetName();
+
+    RegisterReader registers;
+    ASSERT_TRUE(registers.ok());
+    // A write reaches the camera's register ...
+    GenApi::CIntegerPtr test_register = map.GetNode("TestRegister");
+    ASSERT_TRUE(test_register.IsValid());
+    test_register->SetValue(0x12345678);
+    EXPECT_EQ(registers.Read(0x1f0), 0x12345678u);
+    GenApi::CIntegerPtr width = map.GetNode("Width");
+    width->SetValue(320);
+    EXPECT_EQ(registers.Read(0x100), 320u);
+    // ... and what the camera holds comes back: values we never wrote, bit fields of a register.
+    EXPECT_EQ(GenApi::CStringPtr(map.GetNode("DeviceID"))->GetValue(), kSerial);
+    EXPECT_EQ(GenApi::CIntegerPtr(map.GetNode("SensorWidth"))->GetValue(), static_cast<int64_t>(registers.Read(0x118)));
+    EXPECT_EQ(GenApi::CIntegerPtr(map.GetNode("StructEntry_0_15"))->GetValue(), 0x1234);
+    EXPECT_EQ(GenApi::CIntegerPtr(map.GetNode("StructEntry_16_31"))->GetValue(), 0x5678);
+
+    // Values beyond the feature's limits are refused by our node map, the camera untouched.
+    EXPECT_THROW(width->SetValue(width->GetMax() + 1), GenICam::OutOfRangeException);
+    EXPECT_EQ(registers.Read(0x100), 320u);
+}
+
+TEST_F(GigETransportTest, AnotherApplicationHoldingTheCameraIsAClearError)
+{
+    Open();
+    auto second = layer->CreateTransport(device->DeviceInfo());
     try {
-        transport->Open();
-    } catch (const GenICam::GenericException& e) {
-        // Until the loader reads this camera's description the error must name the camera.
-        EXPECT_NE(std::string(e.GetDescription()).find("4711"), std::string::npos) << e.GetDescription();
-        return;
+        second->Open();
+        FAIL() << "a second connection took control";
+    } catch (const GenICam::AccessException& e) {
+        EXPECT_NE(std::string(e.GetDescription()).find(kSerial), std::string::npos) << e.GetDescription();
+        EXPECT_NE(std::string(e.GetDescription()).find("another application"), std::string::npos) << e.GetDescription();
     }
-    EXPECT_TRUE(transport->IsOpen());
-    EXPECT_NE(transport->NodeMap()->GetNode("Width"), nullptr);
+    EXPECT_FALSE(second->IsOpen());
+}
+
+TEST(GigETransportDescription, ADescriptionThatDoesNotLoadIsAClearErrorNamingTheCamera)
+{
+    GIGE_TIER_OR_SKIP();
+    const auto path = std::filesystem::temp_directory_path() / ("mirva_gige_broken_" + std::to_string(getpid()) + ".xml");
+    // Cut short, and naming a node that is not there.
+    std::ofstream(path) << "<?xml version=\"1.0\"?>\n<RegisterDescription><Integer Name=\"Width\"><pValue>Nowhere</pValue>"
+                           "</Integer>\n";
+    FakeCamera broken("4713", path.string());
+    ASSERT_TRUE(broken.Answers());
+    auto layer = Transport::CreateGigETransportLayer({{kCameraAddress}, false, {}, std::chrono::milliseconds(2000), {}});
+    DeviceInfoList_t list;
+    layer->EnumerateDevices(list);
+    ASSERT_EQ(list.size(), 1u);
+    auto device = layer->CreateTransport(list[0]);
+    try {
+        device->Open();
+        FAIL() << "a broken description loaded";
+    } catch (const GenICam::RuntimeException& e) {
+        const std::string text = e.GetDescription();
+        EXPECT_NE(text.find("4713"), std::string::npos) << text;
+        EXPECT_NE(text.find("description"), std::string::npos) << text;
+    }
+    EXPECT_FALSE(device->IsOpen());
+    // Control was given back: another connection may take the camera.
+    RegisterReader other;
+    EXPECT_TRUE(other.TakeControl());
+    other.LeaveControl();
+    std::filesystem::remove(path);
+}
+
+class GigEGrab : public GigETransportTest {
+protected:
+    void SetUp() override
+    {
+        GigETransportTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        PylonInitialize();
+        static std::atomic<bool> registered{false};
+        if (!registered.exchange(true))
+            CTlFactory::GetInstance().RegisterTransportLayer(layer);
+        DeviceInfoList_t list;
+        CTlFactory::GetInstance().EnumerateDevices(list);
+        auto it = std::find_if(list.begin(), list.end(), [](const CDeviceInfo& i) { return i.GetSerialNumber() == kSerial; });
+        ASSERT_NE(it, list.end());
+        pylon_device = CTlFactory::GetInstance().CreateDevice(*it);
+        pylon_device->Open();
+    }
+    void TearDown() override
+    {
+        if (pylon_device) {
+            try {
+                if (grabber && grabber->IsOpen()) {
+                    grabber->CancelGrab();
+                    GrabResult r;
+                    while (grabber->RetrieveResult(r)) {
+                    }
+                    for (auto h : handles)
+                        grabber->DeregisterBuffer(h);
+                    grabber->FinishGrab();
+                    grabber->Close();
+                }
+            } catch (const GenICam::GenericException&) {
+            }
+            CTlFactory::GetInstance().DestroyDevice(pylon_device);
+            PylonTerminate();
+        }
+        GigETransportTest::TearDown();
+    }
+
+    GenApi::INodeMap& Map() { return *pylon_device->GetNodeMap(); }
+
+    void Prepare(int count, int64_t width, int64_t height)
+    {
+        GenApi::CIntegerPtr(Map().GetNode("Width"))->SetValue(width);
+        GenApi::CIntegerPtr(Map().GetNode("Height"))->SetValue(height);
+        GenApi::CEnumerationPtr(Map().GetNode("PixelFormat"))->FromString("Mono8");
+        payload = static_cast<size_t>(GenApi::CIntegerPtr(Map().GetNode("PayloadSize"))->GetValue());
+        grabber = pylon_device->GetStreamGrabber(0);
+        grabber->Open();
+        GenApi::CIntegerPtr(grabber->GetNodeMap()->GetNode("MaxBufferSize"))->SetValue(static_cast<int64_t>(payload));
+        GenApi::CIntegerPtr(grabber->GetNodeMap()->GetNode("MaxNumBuffer"))->SetValue(count);
+        grabber->PrepareGrab();
+        for (int i = 0; i < count; ++i) {
+            buffers.push_back(std::make_unique<uint8_t[]>(payload));
+            handles.push_back(grabber->RegisterBuffer(buffers.back().get(), payload));
+            grabber->QueueBuffer(handles.back());
+        }
+    }
+
+    bool Next(GrabResult& r) { return grabber->GetWaitObject().Wait(10000) && grabber->RetrieveResult(r); }
+
+    int64_t Statistic(const char* name)
+    {
+        return GenApi::CIntegerPtr(grabber->GetNodeMap()->GetNode(name))->GetValue();
+    }
+
+    IPylonDevice* pylon_device = nullptr;
+    IStreamGrabber* grabber = nullptr;
+    size_t payload = 0;
+    std::vector<std::unique_ptr<uint8_t[]>> buffers;
+    std::vector<StreamBufferHandle> handles;
+};
+
+TEST_F(GigEGrab, FramesLandInTheRegisteredBuffersWithTheCamerasPattern)
+{
+    Prepare(4, 512, 256);
+    ASSERT_EQ(payload, 512u * 256u);
+    // The transport holds TLParamsLocked while the grab is prepared.
+    EXPECT_EQ(GenApi::CIntegerPtr(Map().GetNode("TLParamsLocked"))->GetValue(), 1);
+    GenApi::CCommandPtr(Map().GetNode("AcquisitionStart"))->Execute();
+    std::set<const void*> ours;
+    for (const auto& b : buffers)
+        ours.insert(b.get());
+    uint64_t last_block = 0;
+    for (int frame = 0; frame < 8; ++frame) {
+        GrabResult r;
+        ASSERT_TRUE(Next(r)) << "frame " << frame;
+        ASSERT_TRUE(r.Succeeded()) << r.GetErrorDescription();
+        // In one of our buffers, with no copy on the way.
+        EXPECT_TRUE(ours.count(r.Buffer()));
+        EXPECT_EQ(r.GetSizeX(), 512);
+        EXPECT_EQ(r.GetSizeY(), 256);
+        EXPECT_EQ(r.GetPixelType(), PixelType_Mono8);
+        EXPECT_EQ(r.GetPayloadSize(), static_cast<int64_t>(payload));
+        EXPECT_GT(r.GetBlockID(), last_block);
+        last_block = r.GetBlockID();
+        // The fake camera's diagonal ramp: a pixel equals its neighbour down and to the left.
+        const auto* p = static_cast<const uint8_t*>(r.Buffer());
+        bool ramp = true;
+        for (int y = 0; y + 1 < 256 && ramp; ++y)
+            for (int x = 0; x + 1 < 512 && ramp; ++x)
+                ramp = p[y * 512 + x + 1] == p[(y + 1) * 512 + x];
+        EXPECT_TRUE(ramp) << "frame " << frame << " is not the fake camera's pattern";
+        EXPECT_NE(p[0], p[100]);
+        grabber->QueueBuffer(r.Handle());
+    }
+    GenApi::CCommandPtr(Map().GetNode("AcquisitionStop"))->Execute();
+    EXPECT_GE(Statistic("Statistic_Total_Buffer_Count"), 8);
+    EXPECT_EQ(Statistic("Statistic_Failed_Buffer_Count"), 0);
+}
+
+TEST_F(GigEGrab, CancelGivesEveryQueuedBufferBackAndTheStreamGoesOn)
+{
+    Prepare(3, 256, 64);
+    GenApi::CCommandPtr(Map().GetNode("AcquisitionStart"))->Execute();
+    GrabResult r;
+    ASSERT_TRUE(Next(r));
+    grabber->QueueBuffer(r.Handle());
+    grabber->CancelGrab();
+    int canceled = 0, grabbed = 0;
+    while (grabber->RetrieveResult(r))
+        (r.Status() == Canceled ? canceled : grabbed)++;
+    EXPECT_EQ(canceled + grabbed, 3);
+    for (auto h : handles)
+        grabber->QueueBuffer(h);
+    ASSERT_TRUE(Next(r));
+    EXPECT_TRUE(r.Succeeded()) << r.GetErrorDescription();
+    GenApi::CCommandPtr(Map().GetNode("AcquisitionStop"))->Execute();
+}
+
+TEST_F(GigEGrab, KillingTheCameraIsTheDevicesRemoval)
+{
+    std::atomic<int> removals{0};
+    pylon_device->RegisterRemovalCallback([&](IPylonDevice*) { ++removals; });
+    Prepare(2, 128, 64);
+    camera->Kill();
+    // The heartbeat runs out after a few seconds; generous for a loaded machine.
+    ASSERT_TRUE(Eventually([&] { return removals.load() == 1; }, std::chrono::seconds(60)));
+    EXPECT_TRUE(pylon_device->IsRemoved());
+    // The queued buffers come back canceled.
+    GrabResult r;
+    ASSERT_TRUE(grabber->GetWaitObject().Wait(1000));
+    ASSERT_TRUE(grabber->RetrieveResult(r));
+    EXPECT_EQ(r.Status(), Canceled);
 }
 
 } // namespace
 
-// Re-executes the test program inside a private user and network namespace with lo up.
+// The tier runs inside its own private network namespace (or skips).
 int main(int argc, char** argv)
 {
-    if (!getenv("MIRVA_IN_PRIVATE_NET") && access("/usr/bin/unshare", X_OK) == 0) {
-        setenv("MIRVA_IN_PRIVATE_NET", "1", 1);
-        std::string command = "ip link set lo up && exec";
-        for (int i = 0; i < argc; ++i)
-            command += std::string(" '") + argv[i] + "'";
-        execl("/usr/bin/unshare", "unshare", "-rn", "sh", "-c", command.c_str(), nullptr);
-    }
+    ReexecInPrivateNetwork(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

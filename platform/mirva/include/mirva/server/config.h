@@ -22,6 +22,12 @@
 //   pattern = "beam"                 # what it shows: "beam" (default) or "counter", the
 //                                    # gradient that carries the frame number
 //
+//   [gige]                           # real GigE Vision cameras (off by default)
+//   enabled = false
+//   addresses = ["192.168.10.20"]    # cameras asked by address: one unicast packet each
+//   discovery = false                # broadcast discovery, only on the named interfaces
+//   interfaces = ["eth1"]
+//
 //   [[location]]
 //   name = "CAM1"
 //   type = 812
@@ -71,6 +77,15 @@ struct HttpConfig {
     std::string token;
 };
 
+// The GigE Vision transport. While `enabled` is false no packet goes to any camera
+// network; `addresses` never broadcast, `discovery` broadcasts on `interfaces` only.
+struct GigEConfig {
+    bool enabled = false;
+    std::vector<std::string> addresses;  // dotted quads
+    bool discovery = false;
+    std::vector<std::string> interfaces; // host interface names
+};
+
 struct ServerConfig {
     std::string source;  // file name, for messages
     std::chrono::milliseconds update_period{1000};
@@ -81,6 +96,7 @@ struct ServerConfig {
     std::filesystem::path image_directory = ".";
     HttpConfig http;
     std::vector<EmulatedCameraConfig> cameras;
+    GigEConfig gige;
     std::vector<LocationConfig> locations;
 };
 

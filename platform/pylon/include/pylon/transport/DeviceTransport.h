@@ -27,6 +27,13 @@ struct FrameHeader {
     uint64_t timeStamp = 0;
 };
 
+// Counters of a streaming channel, summed since the channel was made.
+struct StreamStatistics {
+    uint64_t underruns = 0;      // frames lost inside the transport for want of a queued buffer
+    uint64_t missingPackets = 0; // packets that never arrived, also after resend requests
+    uint64_t resentPackets = 0;  // packets that arrived after a resend request
+};
+
 // Copies one frame into `destination` (of `capacity` bytes) and returns the bytes
 // written; a frame larger than the buffer is cut at `capacity`.
 using FrameWriter = std::function<size_t(uint8_t* destination, size_t capacity)>;
@@ -40,6 +47,11 @@ public:
     virtual bool DeliverFrame(const FrameHeader& header, const FrameWriter& write) = 0;
     // Returns the oldest queued buffer as Failed. False when no buffer is queued.
     virtual bool DeliverFailure(const FrameHeader& header, uint32_t errorCode, const GenICam::gcstring& description) = 0;
+    // The frame has landed in `memory`, a buffer handed to IStreamChannel::QueueBuffer:
+    // `payloadSize` bytes, complete or not (`errorCode` and `description` say what is
+    // missing). False when the sink does not hold that buffer queued.
+    virtual bool DeliverInPlace(void* memory, const FrameHeader& header, size_t payloadSize, bool complete,
+                                uint32_t errorCode, const GenICam::gcstring& description) = 0;
 };
 
 // One streaming channel of a device.
@@ -51,6 +63,17 @@ public:
     virtual void SetSink(IStreamSink* sink) = 0;
     // The largest frame the camera sends with its present settings (bytes).
     virtual size_t PayloadSize() = 0;
+
+    // The sink's buffers, in the order the sink queues them. A channel that receives
+    // frames itself (over the network) lands each frame straight in the next of these
+    // and hands it back through IStreamSink::DeliverInPlace, with no copy; a channel that
+    // writes its frames at delivery (the emulator) takes DeliverFrame's way instead and
+    // ignores these. Called with a sink attached.
+    virtual void QueueBuffer(void* memory, size_t size) = 0;
+    // Takes back every buffer queued and not yet delivered: on return the channel writes
+    // none of them any more, and delivers none of them. Must not be called from a delivery.
+    virtual void CancelBuffers() = 0;
+    virtual StreamStatistics Statistics() = 0;
 };
 
 // An opened connection to one device.

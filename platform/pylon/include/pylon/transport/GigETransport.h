@@ -2,6 +2,8 @@
 // control protocol (register access, heartbeat) and the stream protocol.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,8 +13,15 @@
 namespace Pylon::Transport {
 
 struct GigEOptions {
-    // Cameras opened by their IP address (dotted quad); no broadcast is sent for them.
+    // Cameras asked by their IP address (dotted quad), one unicast packet each: no broadcast.
     std::vector<std::string> addresses;
+    // Broadcast discovery, sent only from the addresses of the named host interfaces.
+    bool discovery = false;
+    std::vector<std::string> interfaces;
+    // How long an enumeration waits for the cameras' answers.
+    std::chrono::milliseconds answerTimeout{1000};
+    // Where problems of the enumeration go (once each), e.g. an unknown interface name.
+    std::function<void(const std::string&)> report;
 };
 
 // Device information of these cameras carries this device factory name.

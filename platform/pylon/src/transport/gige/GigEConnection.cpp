@@ -2,18 +2,41 @@
 
 #include <arv.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include <GenICam/GCException.h>
-#include <pylon/transport/GigETransport.h>
 
 namespace Pylon::Transport::GigE {
 
 namespace {
-// Bootstrap registers of a GigE Vision device.
-constexpr uint64_t kMacHigh = 0x0008, kMacLow = 0x000C, kCurrentIp = 0x0024;
-constexpr uint64_t kManufacturer = 0x0048, kModel = 0x0068, kDeviceVersion = 0x0088;
-constexpr uint64_t kSerialNumber = 0x00D8, kUserName = 0x00E8;
+
+// The host address through which `device` is reached: the stream channel sends its frames
+// there. Found by the routing table (a connected datagram socket sends nothing).
+GInetAddress* LocalAddressTowards(GInetAddress* device)
+{
+    GError* error = nullptr;
+    GSocket* probe = g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_DATAGRAM, G_SOCKET_PROTOCOL_UDP, &error);
+    if (!probe) {
+        if (error)
+            g_error_free(error);
+        return g_inet_address_new_any(G_SOCKET_FAMILY_IPV4);
+    }
+    GSocketAddress* remote = g_inet_socket_address_new(device, 3956);
+    GInetAddress* local = nullptr;
+    if (g_socket_connect(probe, remote, nullptr, nullptr)) {
+        if (GSocketAddress* mine = g_socket_get_local_address(probe, nullptr)) {
+            local = static_cast<GInetAddress*>(
+                g_object_ref(g_inet_socket_address_get_address(G_INET_SOCKET_ADDRESS(mine))));
+            g_object_unref(mine);
+        }
+    }
+    g_object_unref(remote);
+    g_object_unref(probe);
+    return local ? local : g_inet_address_new_any(G_SOCKET_FAMILY_IPV4);
+}
+
 } // namespace
 
 GigEConnection::GigEConnection(const std::string& address) : address_(address)
@@ -21,23 +44,30 @@ GigEConnection::GigEConnection(const std::string& address) : address_(address)
     GInetAddress* device_address = g_inet_address_new_from_string(address.c_str());
     if (!device_address)
         throw INVALID_ARGUMENT_EXCEPTION("GigE camera address '%s' is not an IPv4 address", address.c_str());
-    GInetAddress* any = g_inet_address_new_any(G_SOCKET_FAMILY_IPV4);
+    GInetAddress* local = LocalAddressTowards(device_address);
     GError* error = nullptr;
-    device_ = arv_gv_device_new(any, device_address, &error);
-    g_object_unref(any);
+    device_ = arv_gv_device_new(local, device_address, &error);
+    g_object_unref(local);
     g_object_unref(device_address);
     if (!device_) {
         std::string why = error ? error->message : "no answer";
         if (error)
             g_error_free(error);
-        throw RUNTIME_EXCEPTION("GigE camera at %s: %s", address.c_str(), why.c_str());
+        throw RUNTIME_EXCEPTION("no connection to %s: %s", address.c_str(), why.c_str());
     }
 }
 
 GigEConnection::~GigEConnection()
 {
-    if (device_)
-        g_object_unref(device_);
+    if (!device_)
+        return;
+    // The library's heartbeat thread holds the device while it reports lost control, and
+    // the device joins that thread when it goes: the last reference must be ours, dropped
+    // here, never the heartbeat thread's. Bounded: a reference that stays is released anyway.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (g_atomic_int_get(&G_OBJECT(device_)->ref_count) > 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    g_object_unref(device_);
 }
 
 void GigEConnection::Read(uint64_t address, void* buffer, size_t length)
@@ -62,41 +92,6 @@ void GigEConnection::Write(uint64_t address, const void* buffer, size_t length)
         throw RUNTIME_EXCEPTION("GigE camera at %s: writing %zu bytes at 0x%llx failed: %s", address_.c_str(), length,
                                 static_cast<unsigned long long>(address), why.c_str());
     }
-}
-
-std::string GigEConnection::ReadText(uint64_t address, size_t length)
-{
-    std::string text(length, '\0');
-    Read(address, text.data(), length);
-    text.resize(text.find('\0') == std::string::npos ? length : text.find('\0'));
-    return text;
-}
-
-CDeviceInfo GigEConnection::ReadDeviceInfo()
-{
-    uint8_t mac_high[4], mac_low[4], ip[4];
-    Read(kMacHigh, mac_high, 4);
-    Read(kMacLow, mac_low, 4);
-    Read(kCurrentIp, ip, 4);
-    char mac[18];
-    std::snprintf(mac, sizeof mac, "%02X%02X%02X%02X%02X%02X", mac_high[2], mac_high[3], mac_low[0], mac_low[1],
-                  mac_low[2], mac_low[3]);
-    const std::string model = ReadText(kModel, 32);
-    const std::string serial = ReadText(kSerialNumber, 16);
-    const std::string user = ReadText(kUserName, 16);
-    CDeviceInfo info;
-    info.SetSerialNumber(serial)
-        .SetModelName(model)
-        .SetVendorName(ReadText(kManufacturer, 32))
-        .SetDeviceVersion(ReadText(kDeviceVersion, 32))
-        .SetUserDefinedName(user)
-        .SetIpAddress(address_)
-        .SetMacAddress(mac)
-        .SetDeviceClass("BaslerGigE")
-        .SetDeviceFactory(GigEDeviceFactory)
-        .SetFullName(model + "#" + mac + "#" + address_ + ":3956")
-        .SetFriendlyName((user.empty() ? model : user) + " (" + serial + ")");
-    return info;
 }
 
 std::string GigEConnection::Description()

@@ -1,12 +1,11 @@
 // One control connection to a GigE Vision camera: the device object of the protocol
-// library, owned, with the register access and bootstrap reads the transport needs.
+// library, owned, with the register access and the description download the transport needs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include <pylon/DeviceInfo.h>
 
 typedef struct _ArvDevice ArvDevice;
 
@@ -25,8 +24,6 @@ public:
     void Read(uint64_t address, void* buffer, size_t length);
     void Write(uint64_t address, const void* buffer, size_t length);
 
-    // The camera's device information from its bootstrap registers.
-    CDeviceInfo ReadDeviceInfo();
     // The GenICam description the camera serves (unzipped).
     std::string Description();
 
@@ -34,8 +31,6 @@ public:
     const std::string& Address() const noexcept { return address_; }
 
 private:
-    std::string ReadText(uint64_t address, size_t length);
-
     std::string address_;
     ArvDevice* device_ = nullptr; // set once in the constructor; the library serialises its access
 };

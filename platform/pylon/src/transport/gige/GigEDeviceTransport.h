@@ -11,6 +11,7 @@
 #include <pylon/transport/DeviceTransport.h>
 
 #include "transport/gige/GigEConnection.h"
+#include "transport/gige/GigEStreamChannel.h"
 
 namespace Pylon::Transport::GigE {
 
@@ -26,8 +27,9 @@ public:
     GenApi::INodeMap* NodeMap() override { return nodeMap_.get(); }
     void ReadRegister(uint64_t address, void* buffer, size_t length) override;
     void WriteRegister(uint64_t address, const void* buffer, size_t length) override;
-    uint32_t NumStreamChannels() const override { return 0; }
-    IStreamChannel* StreamChannel(uint32_t) override { return nullptr; }
+    // The first stream channel of the camera (the only one the grabber uses).
+    uint32_t NumStreamChannels() const override { return channel_ ? 1 : 0; }
+    IStreamChannel* StreamChannel(uint32_t index) override { return index == 0 ? channel_.get() : nullptr; }
     bool IsRemoved() const override { return removed_.load(); }
     void SetRemovalListener(std::function<void()> listener) override;
 
@@ -39,6 +41,7 @@ private:
     CDeviceInfo info_;                              // fixed after construction
     std::unique_ptr<GigEConnection> connection_;    // client thread (Open/Close)
     std::unique_ptr<GenApi::NodeMap> nodeMap_;      // client thread (Open); the map has its own lock
+    std::unique_ptr<GigEStreamChannel> channel_;    // client thread (Open/Close); its own lock
     unsigned long controlLostHandler_ = 0;          // client thread
     std::atomic<bool> removed_{false};              // any thread
     std::mutex listenerMutex_;

@@ -1,0 +1,55 @@
+// The stream channel of an opened GigE Vision camera. Frames land straight in the grab
+// buffers the stream grabber queued (each wrapped by a buffer object of the protocol
+// library over that memory), with packet resend; the protocol library's receiving
+// thread hands each finished buffer to the sink.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <string>
+
+#include <GenApi/NodeMapFactory.h>
+#include <pylon/transport/DeviceTransport.h>
+
+typedef struct _ArvStream ArvStream;
+typedef struct _ArvBuffer ArvBuffer;
+
+namespace Pylon::Transport::GigE {
+
+class GigEConnection;
+
+class GigEStreamChannel final : public IStreamChannel {
+public:
+    // `connection` and `map` (the camera's node map) outlive the channel.
+    GigEStreamChannel(GigEConnection& connection, GenApi::NodeMap& map, std::string serial);
+    ~GigEStreamChannel() override;
+    GigEStreamChannel(const GigEStreamChannel&) = delete;
+    GigEStreamChannel& operator=(const GigEStreamChannel&) = delete;
+
+    // A sink opens the camera's stream channel (towards this host) and a null sink closes
+    // it. Throws RuntimeException naming the camera when the channel does not open.
+    void SetSink(IStreamSink* sink) override;
+    size_t PayloadSize() override;
+    void QueueBuffer(void* memory, size_t size) override;
+    void CancelBuffers() override;
+    StreamStatistics Statistics() override;
+
+    // The library's receiving thread: a finished buffer goes to the sink.
+    static void OnStreamEvent(void* self, int type, ArvBuffer* buffer);
+
+private:
+    void Deliver(ArvBuffer* buffer);                                   // receiving thread
+    ArvStream* TakeStream();                                           // caller holds mutex_
+    void DropFinishedBuffers(ArvStream* stream);
+
+    GigEConnection& connection_;
+    GenApi::NodeMap& map_;
+    const std::string serial_;
+    std::atomic<IStreamSink*> sink_{nullptr}; // set by caller threads; read by the receiving thread
+    std::mutex mutex_;                        // guards the members below; caller threads
+    ArvStream* stream_ = nullptr;             // a reference of ours; others are taken while in use
+    StreamStatistics closed_;                 // counts of the streams closed so far
+};
+
+} // namespace Pylon::Transport::GigE

@@ -1,0 +1,241 @@
+// Test support of the GigE Vision tier: the test program re-executes itself in a private
+// user and network namespace that holds nothing but loopback, where Aravis's fake GigE
+// Vision camera answers on 127.0.0.1. Nothing leaves the namespace.
+#pragma once
+
+#include <arv.h>
+
+#include <net/if.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "transport/gige/GigEDiscovery.h"
+
+namespace gige_test {
+
+constexpr const char* kInNamespace = "MIRVA_IN_PRIVATE_NET";
+constexpr const char* kCameraAddress = "127.0.0.1";
+
+// True when the only network interface in sight is lo.
+inline bool OnlyLoopback()
+{
+    struct if_nameindex* names = if_nameindex();
+    bool only = names != nullptr;
+    for (auto* n = names; n && n->if_name; ++n)
+        only = only && std::string(n->if_name) == "lo";
+    if (names)
+        if_freenameindex(names);
+    return only;
+}
+
+// The reason the tier cannot run here, or empty.
+inline std::string WhyNotHere()
+{
+    if (!std::getenv(kInNamespace))
+        return "the GigE tier runs only inside its private network namespace (unshare -rn is not available here)";
+    if (!OnlyLoopback())
+        return "the network namespace holds more than lo: the GigE tier does not run";
+    if (access("/usr/bin/arv-fake-gv-camera-0.8", X_OK) != 0)
+        return "arv-fake-gv-camera-0.8 is not installed";
+    return {};
+}
+
+#define GIGE_TIER_OR_SKIP()                                                \
+    do {                                                                   \
+        const std::string why_not = ::gige_test::WhyNotHere();             \
+        if (!why_not.empty())                                              \
+            GTEST_SKIP() << why_not;                                       \
+    } while (0)
+
+// Polls a condition until it holds or the timeout passes.
+inline bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// The fake camera's own description with what every real GigE camera has and the fake
+// one lacks: the stream packet size (the bootstrap register of stream channel 0, whose
+// lower half the fake camera's stream follows), limited to 576 ... 8192 bytes, and the
+// largest image size (the sensor size over the binning); and the trigger delay and
+// exposure mode that the back-end sets at every acquisition start.
+inline std::string DescriptionFile()
+{
+    ArvFakeCamera* fake = arv_fake_camera_new("0");
+    size_t size = 0;
+    const char* xml = arv_fake_camera_get_genicam_xml(fake, &size);
+    std::string text(xml, size);
+    g_object_unref(fake);
+    const std::string category = "<pFeature>PayloadSize</pFeature>";
+    const size_t at = text.find(category);
+    const size_t end = text.rfind("</RegisterDescription>");
+    if (at == std::string::npos || end == std::string::npos)
+        return {};
+    text.insert(end, R"(
+	<Integer Name="GevSCPSPacketSize" NameSpace="Standard">
+		<Description>Stream packet size (bytes), IP and UDP headers included.</Description>
+		<pValue>GevSCPSPacketSizeRegister</pValue>
+		<Min>576</Min>
+		<Max>8192</Max>
+		<Inc>4</Inc>
+	</Integer>
+	<MaskedIntReg Name="GevSCPSPacketSizeRegister" NameSpace="Custom">
+		<Address>0xd04</Address>
+		<Length>4</Length>
+		<AccessMode>RW</AccessMode>
+		<pPort>Device</pPort>
+		<LSB>31</LSB>
+		<MSB>16</MSB>
+		<Sign>Unsigned</Sign>
+		<Endianess>BigEndian</Endianess>
+	</MaskedIntReg>
+	<IntSwissKnife Name="WidthMax" NameSpace="Standard">
+		<pVariable Name="SENSOR">SensorWidth</pVariable>
+		<pVariable Name="BINNING">BinningHorizontal</pVariable>
+		<Formula>SENSOR / BINNING</Formula>
+	</IntSwissKnife>
+	<Float Name="TriggerDelayAbs" NameSpace="Standard">
+		<Value>0</Value>
+		<Min>0</Min>
+		<Max>1000000</Max>
+		<Unit>us</Unit>
+	</Float>
+	<Enumeration Name="ExposureMode" NameSpace="Standard">
+		<EnumEntry Name="Timed" NameSpace="Standard">
+			<Value>1</Value>
+		</EnumEntry>
+		<Value>1</Value>
+	</Enumeration>
+	<IntSwissKnife Name="HeightMax" NameSpace="Standard">
+		<pVariable Name="SENSOR">SensorHeight</pVariable>
+		<pVariable Name="BINNING">BinningVertical</pVariable>
+		<Formula>SENSOR / BINNING</Formula>
+	</IntSwissKnife>
+)");
+    text.insert(at + category.size(),
+                "\n\t\t<pFeature>GevSCPSPacketSize</pFeature>\n\t\t<pFeature>WidthMax</pFeature>\n\t\t<pFeature>HeightMax</pFeature>"
+                "\n\t\t<pFeature>TriggerDelayAbs</pFeature>\n\t\t<pFeature>ExposureMode</pFeature>");
+    const auto path = std::filesystem::temp_directory_path() / ("mirva_gige_camera_" + std::to_string(getpid()) + ".xml");
+    std::ofstream(path) << text;
+    return path.string();
+}
+
+// Aravis's fake GigE Vision camera on 127.0.0.1 as a child process, serving `description`.
+class FakeCamera {
+public:
+    FakeCamera(std::string serial, std::string description) : serial_(std::move(serial)), description_(std::move(description))
+    {
+        Start();
+    }
+    ~FakeCamera() { Kill(); }
+    FakeCamera(const FakeCamera&) = delete;
+    FakeCamera& operator=(const FakeCamera&) = delete;
+
+    void Start(const char* lostPacketsPerThousand = nullptr)
+    {
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (lostPacketsPerThousand)
+                execl("/usr/bin/arv-fake-gv-camera-0.8", "arv-fake-gv-camera-0.8", "-i", kCameraAddress, "-s",
+                      serial_.c_str(), "-g", description_.c_str(), "-r", lostPacketsPerThousand, nullptr);
+            else
+                execl("/usr/bin/arv-fake-gv-camera-0.8", "arv-fake-gv-camera-0.8", "-i", kCameraAddress, "-s",
+                      serial_.c_str(), "-g", description_.c_str(), nullptr);
+            _exit(127);
+        }
+    }
+
+    // True once the camera answers a discovery command (bounded wait).
+    bool Answers(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const
+    {
+        return Eventually(
+            [&] {
+                for (const auto& c : Pylon::Transport::GigE::DiscoverAt({kCameraAddress}, std::chrono::milliseconds(200)))
+                    if (c.info.GetSerialNumber() == serial_)
+                        return true;
+                return false;
+            },
+            timeout);
+    }
+
+    // Ends the camera at once, as a pulled cable would.
+    void Kill()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+    const std::string& Serial() const { return serial_; }
+
+private:
+    std::string serial_;
+    std::string description_;
+    pid_t pid_ = -1;
+};
+
+// A second, independent connection to the camera (no control): reads its registers.
+class RegisterReader {
+public:
+    RegisterReader()
+    {
+        GInetAddress* local = g_inet_address_new_from_string(kCameraAddress);
+        GInetAddress* camera = g_inet_address_new_from_string(kCameraAddress);
+        device_ = arv_gv_device_new(local, camera, nullptr);
+        g_object_unref(local);
+        g_object_unref(camera);
+    }
+    ~RegisterReader()
+    {
+        if (device_)
+            g_object_unref(device_);
+    }
+    bool ok() const { return device_ != nullptr; }
+    uint32_t Read(uint64_t address) const
+    {
+        guint32 value = 0;
+        arv_device_read_register(device_, address, &value, nullptr);
+        return value;
+    }
+    void Write(uint64_t address, uint32_t value) const { arv_device_write_register(device_, address, value, nullptr); }
+    // As another application would hold the camera.
+    bool TakeControl() const { return arv_gv_device_take_control(ARV_GV_DEVICE(device_), nullptr); }
+    void LeaveControl() const { arv_gv_device_leave_control(ARV_GV_DEVICE(device_), nullptr); }
+
+private:
+    ArvDevice* device_ = nullptr;
+};
+
+// Re-executes the program inside a private user and network namespace with lo up, when
+// the system allows one; returns only when it does not (or when already inside).
+inline void ReexecInPrivateNetwork(int argc, char** argv)
+{
+    if (std::getenv(kInNamespace) || access("/usr/bin/unshare", X_OK) != 0 ||
+        std::system("/usr/bin/unshare -rn true >/dev/null 2>&1") != 0)
+        return;
+    setenv(kInNamespace, "1", 1);
+    std::string command = "ip link set lo up && exec";
+    for (int i = 0; i < argc; ++i)
+        command += std::string(" '") + argv[i] + "'";
+    execl("/usr/bin/unshare", "unshare", "-rn", "sh", "-c", command.c_str(), nullptr);
+    unsetenv(kInNamespace); // exec failed: stay here
+}
+
+} // namespace gige_test
