@@ -5,10 +5,10 @@ import * as api from './api.js';
 import { ImageView } from './image-view.js';
 import { FeatureTree, TYPE_INT, TYPE_FLOAT, TYPE_STRING } from './feature-tree.js';
 import { drawLinePlot } from './plot.js';
-import { alignRegion, fullRegion, writeRegion } from './region.js';
+import { REGION_FEATURES, alignRegion, fullRegion, writeRegion } from './region.js';
 
 const LOCATIONS_MS = 1000;
-const PROPERTIES_MS = 1000;
+const PROPERTIES_MS = 2000;   // and soon after every write
 const SPECTRUM_MS = 2000;
 const $ = (id) => document.getElementById(id);
 
@@ -191,6 +191,7 @@ async function writeProperty(name, value) {
   const loc = state.selected;
   const after = await action(() => api.setProperty(loc, name, value));
   if (after && typeof after.note === 'string') showInfo(after.note);
+  if (loc === state.selected) refreshProperties();
   return after;
 }
 
@@ -260,20 +261,43 @@ function renderProperties() {
   renderEmulator();
 }
 
-async function pollProperties(gen) {
-  if (gen !== propsGeneration) return;
-  const loc = state.selected;
-  if (!document.hidden) {
-    try {
-      const props = await api.getProperties(loc);
-      if (gen !== propsGeneration) return;
-      state.props = props;
-      renderProperties();
-    } catch (e) {
-      if (gen === propsGeneration) setConnection(false, e.message);
-    }
+let propsTimer = null;
+let propsInFlight = null;   // generation of the listing request on its way
+let propsAgain = false;     // a write asked for a fresh listing while one was on its way
+
+// The next listing soon (after a write, so its pending mark clears without waiting long).
+function refreshProperties() {
+  const gen = propsGeneration;
+  if (propsInFlight === gen) {
+    propsAgain = true;
+    return;
   }
-  if (gen === propsGeneration) setTimeout(() => pollProperties(gen), PROPERTIES_MS);
+  clearTimeout(propsTimer);
+  propsTimer = setTimeout(() => pollProperties(gen), 300);
+}
+
+async function pollProperties(gen) {
+  if (gen !== propsGeneration || propsInFlight === gen) return;
+  clearTimeout(propsTimer);
+  propsInFlight = gen;
+  const loc = state.selected;
+  try {
+    if (!document.hidden) {
+      const props = await api.getProperties(loc);
+      if (gen === propsGeneration) {
+        state.props = props;
+        renderProperties();
+      }
+    }
+  } catch (e) {
+    if (gen === propsGeneration) setConnection(false, e.message);
+  } finally {
+    if (propsInFlight === gen) propsInFlight = null;
+  }
+  if (gen !== propsGeneration) return;
+  const delay = propsAgain ? 300 : PROPERTIES_MS;
+  propsAgain = false;
+  propsTimer = setTimeout(() => pollProperties(gen), delay);
 }
 
 // The frame-period spectrum, fetched on its own and only while its plot is open.
@@ -295,11 +319,26 @@ async function pollSpectrum(gen) {
 
 let regionBusy = false;
 
-async function setRegion(values, what) {
+// The region features as the camera has them now (the polled listing may be a moment old).
+async function regionFeatures(loc) {
+  const names = [];
+  for (const n of [...REGION_FEATURES, 'WIDTHMAX', 'HEIGHTMAX']) names.push(n, `${n}.PYLON`);
+  return (await api.getProperties(loc, names)).features || [];
+}
+
+// plan(features) gives the values to write (null when the camera lacks a region feature).
+async function setRegion(plan, what) {
   if (regionBusy) return;
   const loc = state.selected;
-  const features = state.props?.features || [];
   const out = $('region-state');
+  let features, values;
+  try {
+    features = await regionFeatures(loc);
+    values = plan(features);
+  } catch (e) {
+    showError(e.message);
+    return;
+  }
   if (!values) {
     showError(`${loc}: the camera has no OffsetX, OffsetY, Width and Height features to set a region with`);
     return;
@@ -317,6 +356,7 @@ async function setRegion(values, what) {
   } catch (e) {
     out.textContent = '';
     out.dataset.state = 'failed';
+    out.dataset.error = e.message;
     showError(`${loc}: ${e.message}`);
   } finally {
     regionBusy = false;
@@ -411,8 +451,8 @@ function init() {
     regionTool: $('region-tool'),
     fullFrame: $('full-frame'),
   }, {
-    onRegion: (rect) => setRegion(alignRegion(state.props?.features || [], rect), 'Setting the region'),
-    onFullFrame: () => setRegion(fullRegion(state.props?.features || []), 'Full frame'),
+    onRegion: (rect) => setRegion((features) => alignRegion(features, rect), 'Setting the region'),
+    onFullFrame: () => setRegion((features) => fullRegion(features), 'Full frame'),
   });
   featureTree = new FeatureTree($('feature-tree'), {
     attr: 'feature', idPrefix: 'feat', onWrite: writeProperty, onError: showError,

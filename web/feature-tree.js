@@ -46,12 +46,17 @@ export function parseIPv4(text) {
   return m.slice(1).reduce((a, p) => a * 256 + Number(p), 0);
 }
 
-// MAC address of a number, six bytes in hex separated by colons.
+// MAC address of a number, six bytes in hex separated by colons. The feature properties hold
+// 32 bits: the two upper bytes of such a value are unknown and shown as "xx".
 export function formatMAC(v) {
   let n = Number(v);
-  if (n < 0) n += 2 ** 32;  // a 32-bit property
-  const hex = Math.max(0, Math.floor(n)).toString(16).padStart(12, '0').slice(-12);
-  return hex.match(/../g).join(':');
+  if (!Number.isFinite(n)) return '';
+  const truncated = n < 2 ** 32;
+  if (n < 0) n += 2 ** 32;
+  const hex = Math.floor(n).toString(16).padStart(12, '0').slice(-12);
+  const bytes = hex.match(/../g);
+  if (truncated) bytes[0] = bytes[1] = 'xx';
+  return bytes.join(':');
 }
 
 function limitsText(f) {

@@ -245,6 +245,7 @@ export class ImageView {
     const newShape = !prev || prev.header.deliveredWidth !== h.deliveredWidth ||
       prev.header.deliveredHeight !== h.deliveredHeight;
     const newDepth = !prev || prev.header.layout !== h.layout || prev.header.effectiveBits !== h.effectiveBits;
+    const newKind = newDepth || !!prev.bitmap !== !!f.bitmap;  // decoded image or raw values
     if (newDepth || !this.window) this.resetWindow(h);
     if (f.bitmap) {
       this.ctx.drawImage(f.bitmap, 0, 0);
@@ -256,10 +257,8 @@ export class ImageView {
     c.dataset.frame = String(h.frame);
     c.dataset.delivered = `${h.deliveredWidth}x${h.deliveredHeight}`;
     if (newShape) this.layout();
-    if (newDepth) {
-      this.applyLevels();
-      this.source?.refresh();  // 16-bit wants raw data
-    }
+    if (newKind) this.applyLevels();
+    if (newDepth) this.source?.refresh();  // 16-bit wants raw data
     if (!this.unreachable && this.online) c.classList.remove('stale');
     if (!this.unreachable) this.setMessage('');
     this.overlayDirty = true;
@@ -354,9 +353,12 @@ export class ImageView {
     this.el.falseColour.disabled = !mono;
     const fc = mono && this.el.falseColour.checked;
     const w = this.window;
-    // 16-bit data has the window applied already
-    const lo = !mono || h.layout === LAYOUT_MONO16 ? 0 : w.lo;
-    const hi = !mono || h.layout === LAYOUT_MONO16 ? 255 : w.hi;
+    // raw 16-bit data has the window applied already; a JPEG of 16-bit data holds its
+    // effective bits shifted down to 8
+    const raw16 = h?.layout === LAYOUT_MONO16 && !!this.frame.pixels;
+    const k = h?.layout === LAYOUT_MONO16 ? 255 / w.top : 1;
+    const lo = !mono || raw16 ? 0 : Math.round(w.lo * k);
+    const hi = !mono || raw16 ? 255 : Math.round(w.hi * k);
     const identity = !fc && lo === 0 && hi === 255;
     this.el.canvas.style.filter = mono && !identity ? 'url(#image-lut)' : '';
     const r = [], g = [], b = [];
@@ -507,6 +509,7 @@ export class ImageView {
       return h.layout === LAYOUT_RGB8 ? [f.pixels[i * 3], f.pixels[i * 3 + 1], f.pixels[i * 3 + 2]] : f.pixels[i];
     }
     const d = this.ctx.getImageData(sx, sy, 1, 1).data;
+    if (h.layout === LAYOUT_MONO16) return Math.round(d[0] * this.window.top / 255);
     return h.layout === LAYOUT_RGB8 ? [d[0], d[1], d[2]] : d[0];
   }
 
@@ -526,8 +529,9 @@ export class ImageView {
       }
     } else {
       const d = horizontal ? this.ctx.getImageData(0, row, h.width, 1).data : this.ctx.getImageData(col, 0, 1, h.height).data;
+      const k16 = h.layout === LAYOUT_MONO16 ? this.window.top / 255 : 1;
       for (let k = 0; k < n; k++) {
-        out[k] = rgb ? (d[k * 4] * 0.299 + d[k * 4 + 1] * 0.587 + d[k * 4 + 2] * 0.114) : d[k * 4];
+        out[k] = rgb ? (d[k * 4] * 0.299 + d[k * 4 + 1] * 0.587 + d[k * 4 + 2] * 0.114) : d[k * 4] * k16;
       }
     }
     return out;
@@ -555,8 +559,9 @@ export class ImageView {
     const vp = this.el.viewport.getBoundingClientRect();
     const st = this.el.stage.getBoundingClientRect();
     const inside = p && p.x >= 0 && p.y >= 0 && p.x < h.deliveredWidth && p.y < h.deliveredHeight;
+    const none = this.el.profileMode.value === 'centroid' ? 'profiles: no beam statistics' : '';
     plotProfile(showH, inside ? this.line(true, p.y) : null, top, {
-      horizontal: true, from: st.left - vp.left, span: st.width, label: inside ? `y ${Math.floor(this.toSensor(0, Math.floor(p.y)).y)}` : '',
+      horizontal: true, from: st.left - vp.left, span: st.width, label: inside ? `y ${Math.floor(this.toSensor(0, Math.floor(p.y)).y)}` : none,
     });
     plotProfile(showV, inside ? this.line(false, p.x) : null, top, {
       horizontal: false, from: st.top - vp.top, span: st.height, label: inside ? `x ${Math.floor(this.toSensor(Math.floor(p.x), 0).x)}` : '',
@@ -751,6 +756,7 @@ function plotProfile(canvas, values, top, { horizontal, from, span, label }) {
   ctx.fillStyle = '#7a8494';
   ctx.font = '10px system-ui, sans-serif';
   if (!values) {
+    if (horizontal) ctx.fillText(label || 'profiles: move the mouse over the image', 4, 12);
     canvas.dataset.points = '0';
     return;
   }

@@ -76,11 +76,12 @@ export function planRegionWrites(features, want) {
   return [first, second].filter((p) => p.length);
 }
 
-// Writes the region: each phase once its values lie inside the features' current limits, and
-// the next once the camera has taken the phase. api: { getProperty(name), setProperty(name, v) }.
-// Resolves with the values the camera then reports; rejects with a message naming the feature.
-export async function writeRegion(api, features, want, { timeoutMs = 15000, onStep } = {}) {
-  const phases = planRegionWrites(features, want);
+// Writes the region: each value once the feature's current limits allow it, and the next once
+// the camera has taken it. A write the camera's pass drops while it restarts acquisition for
+// the previous one is sent again (at most three times). api: { getProperty(name),
+// setProperty(name, v) }. Resolves with the values written; rejects with a message naming the
+// feature.
+export async function writeRegion(api, features, want, { timeoutMs = 30000, onStep, attempts = 3 } = {}) {
   const wait = async (what, test) => {
     const end = Date.now() + timeoutMs;
     for (;;) {
@@ -90,26 +91,30 @@ export async function writeRegion(api, features, want, { timeoutMs = 15000, onSt
       await new Promise((r) => setTimeout(r, 100));
     }
   };
-  for (const phase of phases) {
-    for (const w of phase) {
-      await wait(`${w.feature.name} to allow ${w.value}`, async () => {
-        const p = await api.getProperty(w.feature.name);
-        return p.max === undefined || p.max === null || (w.value <= p.max && w.value >= p.min);
-      });
-    }
-    for (const w of phase) {
+  for (const w of planRegionWrites(features, want).flat()) {
+    await wait(`${w.feature.name} to allow ${w.value}`, async () => {
+      const p = await api.getProperty(w.feature.name);
+      return p.max === undefined || p.max === null || (w.value <= p.max && w.value >= p.min);
+    });
+    let last;
+    for (let attempt = 1; attempt <= attempts; attempt++) {
       onStep?.(`${w.feature.name} = ${w.value}`);
       await api.setProperty(w.feature.name, w.value);
-    }
-    for (const w of phase) {
-      let last;
+      // Taken: the camera reports the value. Dropped or clamped: no write is pending any more
+      // and the camera keeps another value (the pending mark can clear a moment before the
+      // camera's value arrives, so a settled other value counts only when it lasts).
+      let settledSince = null;
       await wait(`the camera to take ${w.feature.name} = ${w.value}`, async () => {
         last = await api.getProperty(w.feature.name);
-        return last.changed !== true;
+        if (last.changed !== true && Number(last.value) === w.value) return true;
+        const settled = last.changed !== true && Number(last.pending ?? last.value) === Number(last.value);
+        settledSince = settled ? settledSince ?? Date.now() : null;
+        return settled && Date.now() - settledSince > 1500;
       });
-      if (Number(last.value) !== w.value) {
-        throw new Error(`region: ${w.feature.name} is ${last.value} after writing ${w.value}`);
-      }
+      if (Number(last.value) === w.value) break;
+    }
+    if (Number(last.value) !== w.value) {
+      throw new Error(`region: ${w.feature.name} is ${last.value} after writing ${w.value}`);
     }
   }
   return want;

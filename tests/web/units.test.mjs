@@ -127,6 +127,27 @@ test('region: each write waits until the limits allow it, as a camera whose limi
   assert.ok(polls > 4);
 });
 
+test('region: a write the camera drops is sent again; one it keeps refusing is reported', async () => {
+  const cam = { OFFSETX: 0, WIDTH: 1280, OFFSETY: 0, HEIGHT: 1024 };
+  let drops = 1;
+  const puts = [];
+  const fake = {
+    async getProperty(name) { return { name, value: cam[name], pending: cam[name], min: 0, max: 1280, changed: false }; },
+    async setProperty(name, value) {
+      puts.push(`${name}=${value}`);
+      if (name === 'HEIGHT' && drops-- > 0) return {};  // lost in the camera's pass
+      cam[name] = value;
+      return {};
+    },
+  };
+  const features = camera(0, 1280, 0, 1024).map((f) => ({ ...f, name: f.name.replace('.PYLON', '') }));
+  await writeRegion(fake, features, { OFFSETX: 0, WIDTH: 1280, OFFSETY: 0, HEIGHT: 360 }, { timeoutMs: 5000 });
+  assert.deepEqual(puts, ['HEIGHT=360', 'HEIGHT=360']);
+  drops = 5;
+  await assert.rejects(writeRegion(fake, features, { OFFSETX: 0, WIDTH: 1280, OFFSETY: 0, HEIGHT: 200 }, { timeoutMs: 5000 }),
+    /HEIGHT is 360 after writing 200/);
+});
+
 test('addresses and numbers in their usual notation', () => {
   assert.equal(formatIPv4(2851995649), '169.254.0.1');
   assert.equal(formatIPv4(-1062731519), '192.168.1.1');  // a 32-bit property holds it negative
@@ -134,6 +155,9 @@ test('addresses and numbers in their usual notation', () => {
   assert.equal(parseIPv4('192.168.1.256'), null);
   assert.equal(parseIPv4('1.2.3'), null);
   assert.equal(formatMAC(207552132182), '00:30:53:12:34:56');
+  // a 32-bit property keeps the low four bytes only
+  assert.equal(formatMAC(1393701974), 'xx:xx:53:12:34:56');
+  assert.equal(formatMAC(-1), 'xx:xx:ff:ff:ff:ff');
   assert.equal(fmt(0.1 + 0.2), '0.3');
   assert.equal(fmt(35), '35');
 });
