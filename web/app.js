@@ -176,6 +176,7 @@ function select(name) {
   featureTree.update(name, []);
   propertyTree.update(name, []);
   $('region-state').textContent = '';
+  for (const id of ['btn-start', 'btn-online']) $(id).disabled = true;  // until the properties come
   renderLocations();
   renderEmulator();
   propsGeneration++;
@@ -387,7 +388,7 @@ function renderEmulator() {
   const text = $('emulator-state');
   const unplug = $('btn-unplug'), plug = $('btn-plug');
   if (!cam) {
-    text.textContent = state.cameras.length ? 'camera not among the emulated ones' : '';
+    text.textContent = state.cameras.length && state.props ? 'camera not among the emulated ones' : '';
     unplug.disabled = plug.disabled = true;
     unplug.hidden = plug.hidden = !state.cameras.length;
     return;
