@@ -98,6 +98,7 @@ export class ImageView {
     c.width = c.width;  // clears
     c.dataset.frame = '';
     c.dataset.drawn = '0';
+    c.dataset.transport = 'connecting';
     this.el.info.textContent = '';
     this.setMessage(loc ? 'Waiting for the first image…' : 'No location selected');
     if (!loc) return;

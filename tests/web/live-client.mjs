@@ -2,8 +2,8 @@
 // files, a one-location API and the live WebSocket (a minimal server side of the WebSocket
 // protocol), which sends 16-bit images of a Gaussian spot with its statistics at 30 images/s.
 // Checks that the page takes the socket, draws at the rate the images come, shows the
-// statistics, the dropped images and the 16-bit levels, and falls back to polling when the
-// socket goes away.
+// statistics, the dropped images and the 16-bit levels, decodes JPEG images, and falls back
+// to polling when the socket goes away.
 //
 //   node live-client.mjs [--screenshot FILE] [--headed]
 import crypto from 'node:crypto';
@@ -93,11 +93,13 @@ function startStandIn() {
     const timer = setInterval(() => {
       state.frame++;
       if (socket.writableLength > 4 * pixels.byteLength) return;  // the newest image, never a queue
+      const jpeg = state.jpeg;  // Mono8 as JPEG once the test has made one, else raw Mono16
       socket.write(wsFrame(liveMessage({
-        frame: state.frame, timestampUs: Date.now() * 1000, width: W, height: H, bytesPerPixel: 2, effectiveBits: 12,
-        layout: 1, encoding: 0, region: [0, 0, W, H], binning: [1, 1],
+        frame: state.frame, timestampUs: Date.now() * 1000, width: W, height: H,
+        bytesPerPixel: jpeg ? 1 : 2, effectiveBits: jpeg ? 8 : 12, layout: jpeg ? 0 : 1, encoding: jpeg ? 1 : 0,
+        region: [0, 0, W, H], binning: [1, 1],
         stats: { ...SPOT, peak: 3040, peakX: 180, peakY: 100, saturated: 0, sum: 1.2e6, valid: 1 },
-        dropped: 7, sequence: state.frame, payload: pixels,
+        dropped: 7, sequence: state.frame, payload: jpeg || pixels,
       })));
     }, 1000 / RATE);
     const end = () => { clearInterval(timer); state.sockets.delete(socket); socket.destroy(); };
@@ -174,6 +176,37 @@ try {
     const points = await page.locator('#profile-h').getAttribute('data-points');
     if (points !== String(W)) throw new Error(`horizontal profile of ${points} points`);
     if (args.screenshot) await page.screenshot({ path: args.screenshot });
+  });
+
+  await step('JPEG images are decoded and drawn, their pixel values marked approximate', async () => {
+    // the browser makes the JPEG: a bright spot on black
+    const bytes = await page.evaluate(async ([w, h, x, y]) => {
+      const c = new OffscreenCanvas(w, h);
+      const g = c.getContext('2d');
+      g.fillStyle = '#000';
+      g.fillRect(0, 0, w, h);
+      const spot = g.createRadialGradient(x, y, 0, x, y, 30);
+      spot.addColorStop(0, '#fff');
+      spot.addColorStop(1, '#000');
+      g.fillStyle = spot;
+      g.fillRect(0, 0, w, h);
+      const blob = await c.convertToBlob({ type: 'image/jpeg', quality: 0.8 });
+      return [...new Uint8Array(await blob.arrayBuffer())];
+    }, [W, H, SPOT.cx, SPOT.cy]);
+    standIn.state.jpeg = Uint8Array.from(bytes);
+    await page.locator('#image-info', { hasText: 'JPEG' }).waitFor({ timeout: 15000 });
+    const first = Number(await canvas.getAttribute('data-drawn'));
+    const end = Date.now() + 10000;
+    while (Number(await canvas.getAttribute('data-drawn')) < first + 10) {
+      if (Date.now() > end) throw new Error('JPEG images are not drawn');
+      await new Promise((r) => setTimeout(r, 100));
+    }
+    const box = await page.locator('#image-stage').boundingBox();
+    await page.mouse.move(box.x + (SPOT.cx / W) * box.width + 1, box.y + (SPOT.cy / H) * box.height + 1);
+    await page.locator('#cursor-readout', { hasText: 'JPEG, approximate' }).waitFor();
+    const v = Number(/value (\d+)/.exec(await page.locator('#cursor-readout').textContent())[1]);
+    if (v < 200) throw new Error(`the spot's centre reads ${v}`);
+    if (await page.locator('#levels').isHidden()) throw new Error('no levels for a grey JPEG image');
   });
 
   await step('when the socket goes away the page polls instead', async () => {
