@@ -106,9 +106,15 @@ FeaturePresentation presentation_of(const CNodePtr& node, const CCategoryPtr& ca
     else if (CFloatPtr f(node); f.IsValid())
         p.representation = representation_name(f->GetRepresentation());
     if (category.IsValid()) {
-        CCategoryPtr root(map ? map->GetNode("Root") : nullptr);
         INode* own = category->GetNode();
-        if (!root.IsValid() || root->GetNode() == own || !category_path(root, own, p.category_path)) {
+        bool found = false;
+        try {
+            CCategoryPtr root(map ? map->GetNode("Root") : nullptr);
+            found = root.IsValid() && root->GetNode() != own && category_path(root, own, p.category_path);
+        } catch (const GenICam::GenericException&) {
+            // a category the description cannot evaluate: the feature keeps its own category only
+        }
+        if (!found) {
             p.category_path.clear();
             p.category_path.push_back(own->GetDisplayName());
         }
