@@ -44,8 +44,10 @@ export async function getLocations() {
   return (await r.json()).locations || [];
 }
 
-export async function getProperties(loc) {
-  const r = await request('GET', `/api/locations/${enc(loc)}/properties`, `Reading the properties of ${loc}`);
+// names (optional): only the properties and features of these names.
+export async function getProperties(loc, names) {
+  const query = names ? `?names=${names.map(enc).join(',')}` : '';
+  const r = await request('GET', `/api/locations/${enc(loc)}/properties${query}`, `Reading the properties of ${loc}`);
   return r.json();
 }
 

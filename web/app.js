@@ -1,12 +1,15 @@
 // Web viewer of the camera server: location list, and for the selected location the live
-// image, the frame-period plot, the feature tree and the location's commands.
+// image with its tools, the image rates, the beam statistics, the feature browser and the
+// location's commands.
 import * as api from './api.js';
 import { ImageView } from './image-view.js';
 import { FeatureTree, TYPE_INT, TYPE_FLOAT, TYPE_STRING } from './feature-tree.js';
 import { drawLinePlot } from './plot.js';
+import { REGION_FEATURES, alignRegion, fullRegion, writeRegion } from './region.js';
 
 const LOCATIONS_MS = 1000;
-const PROPERTIES_MS = 1000;
+const PROPERTIES_MS = 2000;   // and soon after every write
+const SPECTRUM_MS = 2000;
 const $ = (id) => document.getElementById(id);
 
 const state = {
@@ -14,39 +17,34 @@ const state = {
   selected: null,
   props: null,            // last /properties answer of the selected location
   cameras: [],            // emulated cameras
+  reachable: true,
 };
 
 // ---- messages -------------------------------------------------------------------------------
 
-function showError(text) {
+function showMessage(text, kind) {
   const box = $('messages');
   const msg = document.createElement('div');
-  msg.className = 'message error';
-  msg.setAttribute('role', 'alert');
+  msg.className = `message ${kind}`;
+  msg.setAttribute('role', kind === 'error' ? 'alert' : 'status');
   const span = document.createElement('span');
   span.textContent = text;
-  const close = document.createElement('button');
-  close.type = 'button';
-  close.className = 'close';
-  close.setAttribute('aria-label', 'Dismiss message');
-  close.textContent = '×';
-  close.addEventListener('click', () => msg.remove());
-  msg.append(span, close);
+  msg.append(span);
+  if (kind === 'error') {
+    const close = document.createElement('button');
+    close.type = 'button';
+    close.className = 'close';
+    close.setAttribute('aria-label', 'Dismiss message');
+    close.textContent = '×';
+    close.addEventListener('click', () => msg.remove());
+    msg.append(close);
+  }
   box.append(msg);
   while (box.children.length > 4) box.firstElementChild.remove();
-  setTimeout(() => msg.remove(), 20000);
+  setTimeout(() => msg.remove(), kind === 'error' ? 20000 : 4000);
 }
-
-function showInfo(text) {
-  const box = $('messages');
-  const msg = document.createElement('div');
-  msg.className = 'message info';
-  msg.setAttribute('role', 'status');
-  msg.textContent = text;
-  box.append(msg);
-  while (box.children.length > 4) box.firstElementChild.remove();
-  setTimeout(() => msg.remove(), 4000);
-}
+const showError = (text) => showMessage(text, 'error');
+const showInfo = (text) => showMessage(text, 'info');
 
 async function action(fn) {
   try {
@@ -61,12 +59,22 @@ function setConnection(ok, text) {
   const c = $('connection');
   c.textContent = text;
   c.classList.toggle('bad', !ok);
+  state.reachable = ok;
+  document.body.classList.toggle('unreachable', !ok);
+  imageView?.setUnreachable(!ok);
 }
 
 // ---- location list ----------------------------------------------------------------------------
 
 function fmtRate(r) {
-  return typeof r === 'number' ? `${r.toFixed(r < 10 ? 2 : 1)} fps` : '–';
+  return typeof r === 'number' && Number.isFinite(r) ? `${r.toFixed(1)} fps` : '–';
+}
+
+// The camera's rate as the server measures it over the images it delivered; 0 while off line.
+function cameraRate(loc) {
+  if (Number(loc.online) !== 1) return 0;
+  if (typeof loc.fps === 'number') return loc.fps;
+  return typeof loc.frame_rate === 'number' ? loc.frame_rate : null;
 }
 
 function renderLocations() {
@@ -96,11 +104,11 @@ function renderLocations() {
     pill.textContent = on ? 'on line' : 'off line';
     pill.classList.toggle('on', on);
     pill.classList.toggle('off', !on);
-    b.querySelector('.rate').textContent = `${fmtRate(loc.frame_rate)} · frame ${loc.frame_counter ?? '–'}`;
+    b.querySelector('.rate').textContent = `${fmtRate(cameraRate(loc))} · frame ${loc.frame_counter ?? '–'}`;
     b.querySelector('.error-text').textContent = loc.error_code ? `${loc.error_text} (${loc.error_code})` : (loc.error_text || '');
     b.querySelector('.error-text').classList.toggle('is-error', !!loc.error_code);
     b.setAttribute('aria-current', loc.name === state.selected ? 'true' : 'false');
-    b.setAttribute('aria-label', `${loc.name}, ${on ? 'on line' : 'off line'}, ${fmtRate(loc.frame_rate)}, ${loc.error_text || ''}`);
+    b.setAttribute('aria-label', `${loc.name}, ${on ? 'on line' : 'off line'}, ${fmtRate(cameraRate(loc))}, ${loc.error_text || ''}`);
   }
   for (const li of [...list.children]) if (!seen.has(li.dataset.location)) li.remove();
   renderLocationHead();
@@ -118,7 +126,6 @@ function renderLocationHead() {
   const err = $('location-error');
   err.textContent = loc.error_code ? `error ${loc.error_code}: ${loc.error_text}` : (loc.error_text || '');
   err.className = loc.error_code ? 'error-text' : 'muted';
-  $('fact-rate').textContent = fmtRate(loc.frame_rate);
   $('fact-counter').textContent = String(loc.frame_counter ?? '–');
   // The camera stream's counts (a network camera loses and resends packets).
   const st = loc.stream;
@@ -126,27 +133,30 @@ function renderLocationHead() {
     ? `${st.frames_completed} / ${st.frames_failed} / ${st.underruns} · ${st.missing_packets} / ${st.resent_packets}`
     : '–';
   $('fact-status').textContent = loc.camera_status || '–';
+  imageView.setCameraRate(cameraRate(loc), on);
 }
 
 async function pollLocations() {
-  try {
-    state.locations = await api.getLocations();
-    setConnection(true, 'connected');
-    if (!state.selected || !state.locations.some((l) => l.name === state.selected)) {
-      const wanted = decodeURIComponent(location.hash.slice(1));
-      const first = state.locations.find((l) => l.name === wanted) || state.locations[0];
-      if (first) select(first.name);
+  if (!document.hidden) {
+    try {
+      state.locations = await api.getLocations();
+      setConnection(true, 'connected');
+      if (!state.selected || !state.locations.some((l) => l.name === state.selected)) {
+        const wanted = decodeURIComponent(location.hash.slice(1));
+        const first = state.locations.find((l) => l.name === wanted) || state.locations[0];
+        if (first) select(first.name);
+      }
+      renderLocations();
+    } catch (e) {
+      setConnection(false, e.message);
     }
-    renderLocations();
-  } catch (e) {
-    setConnection(false, e.message);
+    try {
+      state.cameras = await api.getEmulatorCameras();
+    } catch {
+      state.cameras = [];   // a server without emulated cameras
+    }
+    renderEmulator();
   }
-  try {
-    state.cameras = await api.getEmulatorCameras();
-  } catch {
-    state.cameras = [];   // a server without emulated cameras
-  }
-  renderEmulator();
   setTimeout(pollLocations, LOCATIONS_MS);
 }
 
@@ -170,10 +180,13 @@ function select(name) {
   imageView.show(name);
   featureTree.update(name, []);
   propertyTree.update(name, []);
+  $('region-state').textContent = '';
+  for (const id of ['btn-start', 'btn-online']) $(id).disabled = true;  // until the properties come
   renderLocations();
   renderEmulator();
   propsGeneration++;
   pollProperties(propsGeneration);
+  pollSpectrum(propsGeneration);
 }
 
 function propByName(name) {
@@ -183,13 +196,17 @@ function propByName(name) {
 async function writeProperty(name, value) {
   const loc = state.selected;
   const after = await action(() => api.setProperty(loc, name, value));
+  if (after && typeof after.note === 'string') showInfo(after.note);
+  if (loc === state.selected) refreshProperties();
   return after;
 }
+
+const isSpectrum = (p) => Array.isArray(p.value) || /spectrum/i.test(p.class || '');
 
 function toPropertyItems(properties) {
   const items = [];
   for (const p of properties) {
-    if (Array.isArray(p.value)) continue;   // spectra are plotted, not edited
+    if (isSpectrum(p)) continue;   // spectra are plotted, not edited
     let type;
     if (typeof p.value === 'string') type = TYPE_STRING;
     else if (/float|double/i.test(p.class || '') || !Number.isInteger(p.value)) type = TYPE_FLOAT;
@@ -198,13 +215,22 @@ function toPropertyItems(properties) {
       ...p,
       type,
       access: p.writable ? 1 : 0,
-      egu_min: p.min,
-      egu_max: p.max,
       desc: p.description,
       categ: Number(p.group) === 1 ? 'Device information' : 'Location',
     });
   }
   return items;
+}
+
+// STATS.* properties of the location (read-only), or null when it has none.
+function statsFromProperties() {
+  const v = (n) => {
+    const p = propByName(`STATS.${n}`);
+    return p && typeof p.value === 'number' ? p.value : undefined;
+  };
+  const cx = v('CX');
+  if (cx === undefined) return null;
+  return { cx, cy: v('CY'), sx: v('SX'), sy: v('SY'), peak: v('PEAK'), sum: v('SUM'), saturated: v('SATURATED') };
 }
 
 function renderProperties() {
@@ -213,8 +239,8 @@ function renderProperties() {
   const features = props.features || [];
   featureTree.update(state.selected, features);
   $('features-empty').hidden = features.length > 0;
-  applyFilter();
   propertyTree.update(state.selected, toPropertyItems(props.properties || []));
+  imageView.setPropertyStats(statsFromProperties());
 
   const start = propByName('START');
   const running = start && Number(start.pending ?? start.value) !== 0;
@@ -238,24 +264,109 @@ function renderProperties() {
   if (load && Number(load.value) < 0) notes.push('last load failed');
   $('conf-state').textContent = notes.join(' · ');
   $('conf-state').classList.toggle('error-text', notes.some((n) => n.includes('failed')));
-
-  const rate = propByName('IMGRATE');
-  drawLinePlot($('rate-plot'), rate ? rate.value : [], { title: 'Time between images (ms)', unit: 'ms' });
   renderEmulator();
 }
 
+let propsTimer = null;
+let propsInFlight = null;   // generation of the listing request on its way
+let propsAgain = false;     // a write asked for a fresh listing while one was on its way
+
+// The next listing soon (after a write, so its pending mark clears without waiting long).
+function refreshProperties() {
+  const gen = propsGeneration;
+  if (propsInFlight === gen) {
+    propsAgain = true;
+    return;
+  }
+  clearTimeout(propsTimer);
+  propsTimer = setTimeout(() => pollProperties(gen), 300);
+}
+
 async function pollProperties(gen) {
-  if (gen !== propsGeneration) return;
+  if (gen !== propsGeneration || propsInFlight === gen) return;
+  clearTimeout(propsTimer);
+  propsInFlight = gen;
   const loc = state.selected;
   try {
-    const props = await api.getProperties(loc);
-    if (gen !== propsGeneration) return;
-    state.props = props;
-    renderProperties();
+    if (!document.hidden) {
+      const props = await api.getProperties(loc);
+      if (gen === propsGeneration) {
+        state.props = props;
+        renderProperties();
+      }
+    }
   } catch (e) {
     if (gen === propsGeneration) setConnection(false, e.message);
+  } finally {
+    if (propsInFlight === gen) propsInFlight = null;
   }
-  if (gen === propsGeneration) setTimeout(() => pollProperties(gen), PROPERTIES_MS);
+  if (gen !== propsGeneration) return;
+  const delay = propsAgain ? 300 : PROPERTIES_MS;
+  propsAgain = false;
+  propsTimer = setTimeout(() => pollProperties(gen), delay);
+}
+
+// The frame-period spectrum, fetched on its own and only while its plot is open.
+async function pollSpectrum(gen) {
+  if (gen !== propsGeneration) return;
+  if ($('rate-details').open && !document.hidden) {
+    try {
+      const p = await api.getProperty(state.selected, 'IMGRATE');
+      if (gen !== propsGeneration) return;
+      drawLinePlot($('rate-plot'), Array.isArray(p.value) ? p.value : [], { title: 'Time between images (ms)', unit: 'ms' });
+    } catch {
+      drawLinePlot($('rate-plot'), [], { title: 'Time between images (ms)', unit: 'ms' });
+    }
+  }
+  if (gen === propsGeneration) setTimeout(() => pollSpectrum(gen), SPECTRUM_MS);
+}
+
+// ---- region -------------------------------------------------------------------------------------
+
+let regionBusy = false;
+
+// The region features as the camera has them now (the polled listing may be a moment old).
+async function regionFeatures(loc) {
+  const names = [];
+  for (const n of [...REGION_FEATURES, 'WIDTHMAX', 'HEIGHTMAX']) names.push(n, `${n}.PYLON`);
+  return (await api.getProperties(loc, names)).features || [];
+}
+
+// plan(features) gives the values to write (null when the camera lacks a region feature).
+async function setRegion(plan, what) {
+  if (regionBusy) return;
+  const loc = state.selected;
+  const out = $('region-state');
+  let features, values;
+  try {
+    features = await regionFeatures(loc);
+    values = plan(features);
+  } catch (e) {
+    showError(e.message);
+    return;
+  }
+  if (!values) {
+    showError(`${loc}: the camera has no OffsetX, OffsetY, Width and Height features to set a region with`);
+    return;
+  }
+  regionBusy = true;
+  out.textContent = `${what}: offset ${values.OFFSETX}, ${values.OFFSETY}, size ${values.WIDTH} × ${values.HEIGHT}…`;
+  out.dataset.state = 'busy';
+  try {
+    await writeRegion({
+      getProperty: (n) => api.getProperty(loc, n),
+      setProperty: (n, v) => api.setProperty(loc, n, v),
+    }, features, values, { onStep: (s) => { out.textContent = `${what}: writing ${s}…`; } });
+    out.textContent = `Region: offset ${values.OFFSETX}, ${values.OFFSETY}, size ${values.WIDTH} × ${values.HEIGHT}`;
+    out.dataset.state = 'done';
+  } catch (e) {
+    out.textContent = '';
+    out.dataset.state = 'failed';
+    out.dataset.error = e.message;
+    showError(`${loc}: ${e.message}`);
+  } finally {
+    regionBusy = false;
+  }
 }
 
 // ---- emulator ---------------------------------------------------------------------------------
@@ -282,7 +393,7 @@ function renderEmulator() {
   const text = $('emulator-state');
   const unplug = $('btn-unplug'), plug = $('btn-plug');
   if (!cam) {
-    text.textContent = state.cameras.length ? 'camera not among the emulated ones' : '';
+    text.textContent = state.cameras.length && state.props ? 'camera not among the emulated ones' : '';
     unplug.disabled = plug.disabled = true;
     unplug.hidden = plug.hidden = !state.cameras.length;
     return;
@@ -308,35 +419,72 @@ async function emulator(act) {
 // ---- wiring -----------------------------------------------------------------------------------
 
 function applyFilter() {
-  const f = $('feature-filter').value.trim().toUpperCase();
-  for (const tr of $('feature-tree').querySelectorAll('tr[data-feature]')) {
-    tr.hidden = !!f && !tr.dataset.feature.includes(f);
-  }
-  for (const d of $('feature-tree').querySelectorAll('details')) {
-    d.hidden = !!f && !d.querySelector('tr[data-feature]:not([hidden])');
-  }
+  const level = $('feature-level').value;
+  try { localStorage.setItem('mirva.level', level); } catch { /* private mode */ }
+  featureTree.setFilter({ text: $('feature-filter').value, level });
 }
 
 function init() {
   imageView = new ImageView({
     canvas: $('image-canvas'),
+    overlay: $('image-overlay'),
+    stage: $('image-stage'),
     viewport: $('image-viewport'),
-    histogram: $('histogram'),
-    info: $('image-info'),
     message: $('image-message'),
-    falseColour: $('false-colour'),
+    info: $('image-info'),
+    histogram: $('histogram'),
     zoomLabel: $('zoom-label'),
+    falseColour: $('false-colour'),
+    profileH: $('profile-h'),
+    profileV: $('profile-v'),
+    profileCorner: $('profile-corner'),
+    profileMode: $('profile-mode'),
+    beamOverlay: $('beam-overlay'),
+    transfer: $('transfer'),
+    cursor: $('cursor-readout'),
+    beam: $('beam-card'),
+    levels: $('levels'),
+    colourBar: $('colour-bar'),
+    windowMin: $('window-min'),
+    windowMax: $('window-max'),
+    windowAuto: $('window-auto'),
+    windowFull: $('window-full'),
+    lut: $('image-lut'),
+    rateDrawn: $('rate-drawn'),
+    rateCamera: $('rate-camera'),
+    dropped: $('rate-dropped'),
+    transport: $('transport'),
+    regionTool: $('region-tool'),
+    fullFrame: $('full-frame'),
+  }, {
+    onRegion: (rect) => setRegion((features) => alignRegion(features, rect), 'Setting the region'),
+    onFullFrame: () => setRegion((features) => fullRegion(features), 'Full frame'),
   });
-  featureTree = new FeatureTree($('feature-tree'), { attr: 'feature', idPrefix: 'feat', onWrite: writeProperty });
-  propertyTree = new FeatureTree($('property-tree'), { attr: 'property', idPrefix: 'prop', onWrite: writeProperty, openAll: false });
+  featureTree = new FeatureTree($('feature-tree'), {
+    attr: 'feature', idPrefix: 'feat', onWrite: writeProperty, onError: showError,
+    onFilterResult: ({ shown, aboveLevel, searching }) => {
+      const note = [];
+      if (searching) note.push(`${shown} match${shown === 1 ? '' : 'es'}`);
+      if (aboveLevel) note.push(`${aboveLevel} more above the level ${$('feature-level').value}`);
+      $('filter-note').textContent = note.join(' · ');
+    },
+  });
+  propertyTree = new FeatureTree($('property-tree'), { attr: 'property', idPrefix: 'prop', onWrite: writeProperty, onError: showError, openAll: false });
+
+  let level = 'Beginner';
+  try { level = localStorage.getItem('mirva.level') || level; } catch { /* private mode */ }
+  $('feature-level').value = level;
+  applyFilter();
 
   $('zoom-in').addEventListener('click', () => imageView.zoomBy(1.5));
   $('zoom-out').addEventListener('click', () => imageView.zoomBy(1 / 1.5));
   $('zoom-fit').addEventListener('click', () => imageView.setZoom(0));
   $('zoom-1').addEventListener('click', () => imageView.setZoom(1));
   $('feature-filter').addEventListener('input', applyFilter);
+  $('feature-level').addEventListener('change', applyFilter);
   $('expand-all').addEventListener('click', () => $('feature-tree').querySelectorAll('details').forEach((d) => { d.open = true; }));
   $('collapse-all').addEventListener('click', () => $('feature-tree').querySelectorAll('details').forEach((d) => { d.open = false; }));
+  $('rate-details').addEventListener('toggle', () => { if ($('rate-details').open) drawLinePlot($('rate-plot'), [], { title: 'Time between images (ms)', unit: 'ms' }); });
 
   $('btn-start').addEventListener('click', async () => {
     const start = propByName('START');

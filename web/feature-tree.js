@@ -1,9 +1,12 @@
-// Camera features (or plain location properties) grouped by category, each with an editor
-// chosen by the feature's kind (".TYPE"): 1 integer, 2 float, 3 enumeration, 4 boolean,
-// 5 string, 6 command. Rows are updated in place so an editor being used keeps its focus.
+// Camera features (or plain location properties) in the camera's own categories, nested and
+// in the camera's order, each with an editor chosen by the feature's kind (".TYPE"): 1 integer,
+// 2 float, 3 enumeration, 4 boolean, 5 string, 6 command. Beside each: the camera's display
+// name, unit, limits and increment. Rows are updated in place so an editor in use keeps its focus.
 
 export const TYPE_INT = 1, TYPE_FLOAT = 2, TYPE_ENUM = 3, TYPE_BOOL = 4, TYPE_STRING = 5, TYPE_COMMAND = 6;
-const TYPE_NAMES = { 1: 'integer', 2: 'float', 3: 'enumeration', 4: 'boolean', 5: 'string', 6: 'command' };
+const TYPE_NAMES = { 1: 'integer', 2: 'float', 3: 'enumeration', 4: 'boolean', 5: 'text', 6: 'command' };
+export const LEVELS = ['Beginner', 'Expert', 'Guru'];
+const LEVEL_RANK = { Beginner: 0, Expert: 1, Guru: 2, Invisible: 3 };
 
 // A write is pending while the host marks it changed or its pending value differs from the value.
 export function isPending(f) {
@@ -25,9 +28,46 @@ export function parseSelectionList(sl) {
   });
 }
 
-function fmt(v) {
-  if (typeof v === 'number' && !Number.isInteger(v)) return String(Number(v.toPrecision(7)));
+// Numbers for people: floats with up to 6 significant digits, no trailing zeros.
+export function fmt(v) {
+  if (typeof v === 'number' && !Number.isInteger(v)) return String(Number(v.toPrecision(6)));
   return v === undefined || v === null ? '' : String(v);
+}
+
+// IPv4 address of a number (the property holds 32 bits, possibly negative).
+export function formatIPv4(v) {
+  const u = Number(v) >>> 0;
+  return [24, 16, 8, 0].map((s) => (u >>> s) & 255).join('.');
+}
+
+export function parseIPv4(text) {
+  const m = /^\s*(\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3})\s*$/.exec(text);
+  if (!m || m.slice(1).some((p) => Number(p) > 255)) return null;
+  return m.slice(1).reduce((a, p) => a * 256 + Number(p), 0);
+}
+
+// MAC address of a number, six bytes in hex separated by colons. The feature properties hold
+// 32 bits: the two upper bytes of such a value are unknown and shown as "xx".
+export function formatMAC(v) {
+  let n = Number(v);
+  if (!Number.isFinite(n)) return '';
+  const truncated = n < 2 ** 32;
+  if (n < 0) n += 2 ** 32;
+  const hex = Math.floor(n).toString(16).padStart(12, '0').slice(-12);
+  const bytes = hex.match(/../g);
+  if (truncated) bytes[0] = bytes[1] = 'xx';
+  return bytes.join(':');
+}
+
+function limitsText(f) {
+  const min = f.egu_min ?? f.min, max = f.egu_max ?? f.max;
+  if (f.type === TYPE_STRING) return max > 0 ? `up to ${fmt(max)} characters` : '';
+  if (f.type !== TYPE_INT && f.type !== TYPE_FLOAT) return '';
+  if (f.representation === 'IPV4Address' || f.representation === 'MACAddress') return '';
+  const parts = [];
+  if (min !== undefined && min !== null && max !== undefined && max !== null) parts.push(`${fmt(min)} … ${fmt(max)}`);
+  if (f.inc > 0 && !(f.type === TYPE_INT && Number(f.inc) === 1)) parts.push(`step ${fmt(f.inc)}`);
+  return parts.join(' · ');
 }
 
 function safeId(s) {
@@ -36,19 +76,22 @@ function safeId(s) {
 
 export class FeatureTree {
   // attr: data attribute that names a row ('feature' or 'property'); onWrite(name, value) -> Promise
-  constructor(container, { attr = 'feature', idPrefix = 'f', onWrite, openAll = true }) {
+  constructor(container, { attr = 'feature', idPrefix = 'f', onWrite, onError, openAll = true, onFilterResult }) {
     this.container = container;
     this.attr = attr;
     this.idPrefix = idPrefix;
     this.onWrite = onWrite;
     this.openAll = openAll;
-    this.rows = new Map();        // name -> { tr, kind, editor, badge, unitCell }
-    this.groups = new Map();      // category -> { details, tbody, count }
+    this.onFilterResult = onFilterResult;
+    this.onError = onError;
+    this.rows = new Map();        // name -> row
+    this.groups = new Map();      // category path key -> { details, tbody, children, count }
     this.sending = new Set();     // names with a write on its way to the server
     this.key = null;
+    this.filter = { text: '', level: 'Guru' };
   }
 
-  // key identifies the location; a new key clears the tree
+  // key identifies the location; a new key clears the tree. items come in the camera's order.
   update(key, items) {
     if (key !== this.key) {
       this.key = key;
@@ -57,45 +100,54 @@ export class FeatureTree {
       this.groups.clear();
     }
     const seen = new Set();
-    for (const f of items) {
+    items.forEach((f, order) => {
       seen.add(f.name);
       let row = this.rows.get(f.name);
-      const shape = `${f.type}|${f.access}|${f.sl || ''}|${f.categ}`;
+      const path = this.pathOf(f);
+      const shape = `${f.type}|${f.access}|${f.sl || ''}|${path.join('\u0001')}|${f.representation || ''}`;
       if (row && row.shape !== shape) {
         row.tr.remove();
         this.rows.delete(f.name);
         row = null;
       }
-      if (!row) row = this.createRow(f, shape);
+      if (!row) row = this.createRow(f, shape, path, order);
+      row.order = order;
       this.fillRow(row, f);
-    }
+    });
     for (const [name, row] of this.rows) {
       if (!seen.has(name)) {
         row.tr.remove();
         this.rows.delete(name);
       }
     }
-    for (const [categ, g] of this.groups) {
-      const n = g.tbody.children.length;
-      if (!n) {
+    for (const [k, g] of [...this.groups].reverse()) {  // children before parents
+      if (!g.tbody.children.length && !g.children.children.length) {
         g.details.remove();
-        this.groups.delete(categ);
-      } else {
-        g.count.textContent = `(${n})`;
+        this.groups.delete(k);
       }
     }
+    this.applyFilter();
   }
 
-  group(categ) {
-    let g = this.groups.get(categ);
+  pathOf(f) {
+    if (Array.isArray(f.category_path) && f.category_path.length) return f.category_path.map(String);
+    return [f.categ || 'Uncategorised'];
+  }
+
+  group(path) {
+    const key = path.join('\u0001');
+    let g = this.groups.get(key);
     if (g) return g;
+    const parent = path.length > 1 ? this.group(path.slice(0, -1)) : null;
     const details = document.createElement('details');
     details.className = 'categ';
-    details.dataset.categ = categ;
-    details.open = this.openAll;
+    details.dataset.categ = path[path.length - 1];
+    details.dataset.depth = String(path.length);
+    details.open = this.openAll && path.length === 1;
     const summary = document.createElement('summary');
     const title = document.createElement('span');
-    title.textContent = categ;
+    title.className = 'categ-title';
+    title.textContent = path[path.length - 1];
     const count = document.createElement('span');
     count.className = 'count';
     summary.append(title, ' ', count);
@@ -103,21 +155,22 @@ export class FeatureTree {
     table.className = 'features';
     const tbody = document.createElement('tbody');
     table.append(tbody);
-    details.append(summary, table);
-    // categories in alphabetical order
-    const after = [...this.groups.keys()].filter((c) => c.localeCompare(categ) > 0).sort((a, b) => a.localeCompare(b))[0];
-    if (after) this.container.insertBefore(details, this.groups.get(after).details);
-    else this.container.append(details);
-    g = { details, tbody, count };
-    this.groups.set(categ, g);
+    const children = document.createElement('div');
+    children.className = 'subcategories';
+    details.append(summary, table, children);
+    // categories stay in the order the camera lists them (the order they first appear)
+    (parent ? parent.children : this.container).append(details);
+    g = { details, tbody, children, count };
+    this.groups.set(key, g);
     return g;
   }
 
-  createRow(f, shape) {
-    const g = this.group(f.categ || 'Uncategorised');
+  createRow(f, shape, path, order) {
+    const g = this.group(path);
     const tr = document.createElement('tr');
     tr.dataset[this.attr] = f.name;
     tr.dataset.type = String(f.type);
+    if (f.visibility) tr.dataset.level = f.visibility;
     const readOnly = !f.access;
     tr.className = 'feature' + (readOnly ? ' readonly' : '');
     const id = `${this.idPrefix}-${safeId(f.name)}`;
@@ -126,9 +179,20 @@ export class FeatureTree {
     th.scope = 'row';
     const label = document.createElement('label');
     label.htmlFor = id;
-    label.textContent = f.name;
+    if (f.display_name) {
+      const dn = document.createElement('span');
+      dn.className = 'display-name';
+      dn.textContent = f.display_name;
+      label.append(dn, ' ');
+    }
+    const pn = document.createElement('span');
+    pn.className = f.display_name ? 'prop-name' : 'prop-name only';
+    pn.textContent = f.name;
+    label.append(pn);
     th.append(label);
-    const tip = [f.desc || f.description, TYPE_NAMES[f.type], readOnly ? 'read-only' : ''].filter(Boolean).join(' · ');
+    const desc = f.desc || f.description || '';
+    const tip = [desc, TYPE_NAMES[f.type], f.visibility ? `level ${f.visibility}` : '', readOnly ? 'read-only' : '']
+      .filter(Boolean).join(' · ');
     th.title = tip;
 
     const tdEdit = document.createElement('td');
@@ -138,6 +202,8 @@ export class FeatureTree {
 
     const unitCell = document.createElement('td');
     unitCell.className = 'unit';
+    const limitsCell = document.createElement('td');
+    limitsCell.className = 'limits';
 
     const tdState = document.createElement('td');
     tdState.className = 'state';
@@ -146,26 +212,27 @@ export class FeatureTree {
     badge.setAttribute('aria-live', 'polite');
     tdState.append(badge);
 
-    tr.append(th, tdEdit, unitCell, tdState);
-    // rows sorted by name within the category
-    const next = [...g.tbody.children].find((r) => r.dataset[this.attr].localeCompare(f.name) > 0);
+    tr.append(th, tdEdit, unitCell, limitsCell, tdState);
+    const next = [...g.tbody.children].find((r) => (this.rows.get(r.dataset[this.attr])?.order ?? Infinity) > order);
     g.tbody.insertBefore(tr, next || null);
-    const row = { tr, shape, editor, badge, unitCell, type: f.type, tip };
+    const search = `${f.name} ${f.display_name || ''} ${desc}`.toLowerCase();
+    const row = { tr, shape, editor, badge, unitCell, limitsCell, type: f.type, tip, readOnly, search,
+      level: f.visibility || '', representation: f.representation || '', order };
     this.rows.set(f.name, row);
     return row;
   }
 
   makeEditor(f, id, readOnly) {
     let el;
-    switch (f.type) {
+    const address = f.representation === 'IPV4Address' || f.representation === 'MACAddress';
+    switch (address ? TYPE_STRING : f.type) {
       case TYPE_INT:
       case TYPE_FLOAT: {
         el = document.createElement('input');
         el.type = 'number';
-        if (f.egu_min !== undefined && f.egu_min !== null) el.min = String(f.egu_min);
-        else if (f.min !== undefined) el.min = String(f.min);
-        if (f.egu_max !== undefined && f.egu_max !== null) el.max = String(f.egu_max);
-        else if (f.max !== undefined) el.max = String(f.max);
+        const min = f.egu_min ?? f.min, max = f.egu_max ?? f.max;
+        if (min !== undefined && min !== null) el.min = String(min);
+        if (max !== undefined && max !== null) el.max = String(max);
         el.step = f.inc > 0 ? String(f.inc) : (f.type === TYPE_INT ? '1' : 'any');
         el.addEventListener('change', () => {
           if (el.value.trim() === '') return;
@@ -199,13 +266,33 @@ export class FeatureTree {
       default:
         el = document.createElement('input');
         el.type = 'text';
-        if (f.egu_max > 0) el.maxLength = f.egu_max;
-        el.addEventListener('change', () => this.write(f.name, el.value));
+        if (!address && f.egu_max > 0) el.maxLength = f.egu_max;
+        el.addEventListener('change', () => {
+          if (f.representation === 'IPV4Address') {
+            const n = parseIPv4(el.value);
+            if (n === null) {
+              this.refuse(f.name, `${f.name}: "${el.value}" is no IPv4 address (four numbers 0…255 separated by dots)`);
+              return;
+            }
+            this.write(f.name, n | 0);  // the property holds 32 bits
+          } else {
+            this.write(f.name, el.value);
+          }
+        });
     }
     el.id = id;
-    el.className = 'value';
-    if (readOnly) el.disabled = true;
+    el.className = 'value' + (address ? ' address' : '');
+    if (readOnly) {
+      el.disabled = true;
+      el.setAttribute('aria-readonly', 'true');
+    }
     return el;
+  }
+
+  shownText(row, v) {
+    if (row.representation === 'IPV4Address') return formatIPv4(v);
+    if (row.representation === 'MACAddress') return formatMAC(v);
+    return fmt(v);
   }
 
   fillRow(row, f) {
@@ -216,8 +303,8 @@ export class FeatureTree {
     const shown = pending && f.pending !== undefined ? f.pending : f.value;
     const busy = document.activeElement === editor && (editor.tagName === 'INPUT' && editor.type !== 'checkbox');
     if (!busy) {
-      if (row.type === TYPE_BOOL) editor.checked = Number(shown) !== 0;
-      else if (row.type === TYPE_ENUM) {
+      if (editor.type === 'checkbox') editor.checked = Number(shown) !== 0;
+      else if (editor.tagName === 'SELECT') {
         if (![...editor.options].some((o) => o.value === String(shown))) {
           const o = document.createElement('option');
           o.value = o.textContent = String(shown);
@@ -225,7 +312,7 @@ export class FeatureTree {
         }
         editor.value = String(shown);
       } else if (row.type !== TYPE_COMMAND) {
-        const text = fmt(shown);
+        const text = this.shownText(row, shown);
         if (editor.value !== text) editor.value = text;
       }
     }
@@ -245,15 +332,28 @@ export class FeatureTree {
       badge.className = 'badge pending';
     } else if (pending) {
       badge.textContent = 'pending';
-      badge.title = `camera value: ${fmt(f.value)}`;
+      badge.title = `camera value: ${this.shownText(row, f.value)}`;
       badge.className = 'badge pending';
+    } else if (row.readOnly) {
+      badge.textContent = 'read-only';
+      badge.title = 'The camera does not take writes to this feature';
+      badge.className = 'badge readonly';
     } else {
       badge.textContent = '';
       badge.title = '';
       badge.className = 'badge';
     }
     row.unitCell.textContent = f.unit || '';
+    row.limitsCell.textContent = limitsText(f);
     row.last = f;
+  }
+
+  refuse(name, message) {
+    const r = this.rows.get(name);
+    if (!r) return;
+    r.error = message;
+    if (r.last) this.fillRow(r, r.last);
+    this.onError?.(message);
   }
 
   async write(name, value) {
@@ -273,5 +373,37 @@ export class FeatureTree {
       const r = this.rows.get(name);
       if (r && r.last) this.fillRow(r, r.last);
     }
+  }
+
+  // ---- level and search -----------------------------------------------------------------------
+
+  setFilter(filter) {
+    this.filter = { ...this.filter, ...filter };
+    this.applyFilter();
+  }
+
+  applyFilter() {
+    const text = this.filter.text.trim().toLowerCase();
+    const words = text ? text.split(/\s+/) : [];
+    const maxRank = LEVEL_RANK[this.filter.level] ?? 3;
+    const rank = (lvl) => (lvl ? LEVEL_RANK[lvl] ?? 0 : 0);
+    let shown = 0, aboveLevel = 0;
+    for (const row of this.rows.values()) {
+      const match = words.every((w) => row.search.includes(w));
+      const levelOk = rank(row.level) <= (maxRank >= 2 ? 3 : maxRank);  // Guru shows everything
+      row.tr.hidden = !match || !levelOk;
+      if (match && levelOk) shown++;
+      else if (match && words.length) aboveLevel++;
+    }
+    // a category shows when it or a category inside it has a visible row; searching opens it
+    const groups = [...this.groups.values()].reverse();
+    for (const g of groups) {
+      const visibleRows = [...g.tbody.children].filter((r) => !r.hidden).length;
+      const visibleKids = [...g.children.children].some((d) => !d.hidden);
+      g.details.hidden = !visibleRows && !visibleKids;
+      g.count.textContent = visibleRows ? `(${visibleRows})` : '';
+      if (words.length && !g.details.hidden) g.details.open = true;
+    }
+    this.onFilterResult?.({ shown, aboveLevel, searching: words.length > 0 });
   }
 }

@@ -40,8 +40,8 @@ export function drawLinePlot(canvas, points, { title = '', unit = '' } = {}) {
     ctx.fillText(v.toFixed(v < 10 ? 2 : 1), left - 4, y(v) + 4);
   }
   ctx.textAlign = 'left';
-  ctx.fillText(`${data.length} points · mean ${mean.toFixed(2)} ${unit} · min ${lo.toFixed(2)} · max ${hi.toFixed(2)}`,
-    left, cssH - 5);
+  const f = (v) => v.toFixed(v < 10 ? 2 : v < 100 ? 1 : 0);
+  ctx.fillText(`mean ${f(mean)} · min ${f(lo)} · max ${f(hi)} ${unit}`, 4, cssH - 5);
   ctx.textAlign = 'start';
 
   ctx.strokeStyle = '#d9534f';

@@ -152,6 +152,13 @@ json snapshot_json(const PropertySnapshot& s) {
     o["valid"] = s.valid;
     o["timestamp"] = number_json(s.timestamp);
     o["group"] = s.group;
+    if (const auto& p = s.presentation) {
+        o["display_name"] = p->display_name;
+        o["visibility"] = p->visibility;
+        if (!p->representation.empty())
+            o["representation"] = p->representation;
+        o["category_path"] = p->category_path;
+    }
     return o;
 }
 

@@ -1,11 +1,16 @@
-// End-to-end test of the web viewer: starts the camera server with two emulated cameras on
-// loopback, drives Debian's Chromium headless through playwright-core and checks that the page
-// shows both locations, that an exposure change made in the page reaches the camera, and that
-// unplugging and plugging the camera from the page takes the location off line and back.
+// End-to-end test of the web viewer: starts the camera server with the two demo cameras (a
+// 1280x1024 Mono8 and a 1920x1200 RGB camera) on loopback, drives Debian's Chromium headless
+// through playwright-core and checks that the page shows both locations, that a feature found
+// by its display name can be changed from the page, that a region drawn with the mouse becomes
+// the camera's geometry, that 16-bit images get a false-colour window, that the page draws the
+// live images at the camera's rate (when the server offers the live socket), that unplugging
+// and plugging the camera from the page takes the location off line and back, and that the
+// page greys out when the server goes away.
 //
 //   node e2e.mjs --server path/to/mirva-camserver [--screenshot /tmp/viewer.png] [--headed]
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -91,7 +96,7 @@ ip_address = "127.0.0.11"
 
 [[camera]]
 serial = "21000002"
-model = "mono_area_1280x1024"
+model = "color_area_1920x1200"
 user_name = "viewer-test-2"
 ip_address = "127.0.0.12"
 
@@ -113,7 +118,7 @@ SERIAL = 21000002
 START = 1
 RESTORE_OLD = 1
 INTERFACE = "127.0.0.1"
-"FORMAT.OUT" = 1
+"FORMAT.OUT" = 2
 `);
   return file;
 }
@@ -154,6 +159,45 @@ async function apiGet(base, p) {
   return r.json();
 }
 
+async function apiPut(base, p, value) {
+  const r = await fetch(new URL(p, base), { method: 'PUT', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ value }) });
+  if (!r.ok) throw new Error(`PUT ${p}: ${r.status} ${await r.text()}`);
+  return r.json();
+}
+
+// True when the server upgrades GET /api/locations/LOC/live to a WebSocket.
+function liveSocketAnswers(base, loc) {
+  return new Promise((resolve) => {
+    const u = new URL(`/api/locations/${loc}/live?format=jpeg&quality=80&scale=0.5`, base);
+    const req = http.request({
+      host: u.hostname, port: u.port, path: u.pathname + u.search, method: 'GET', timeout: 5000,
+      headers: { Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13', 'Sec-WebSocket-Key': 'dGhlIHNhbXBsZSBub25jZQ==' },
+    });
+    req.on('upgrade', (res, socket) => { socket.destroy(); resolve(true); });
+    req.on('response', (res) => { res.resume(); resolve(false); });
+    req.on('timeout', () => { req.destroy(); resolve(false); });
+    req.on('error', () => resolve(false));
+    req.end();
+  });
+}
+
+// The feature object of base name NAME (published as NAME.PYLON when a location property has the name).
+async function feature(base, loc, name) {
+  const doc = await apiGet(base, `/api/locations/${loc}/properties?names=${name},${name}.PYLON`);
+  const f = doc.features.find((x) => x.name === name) || doc.features.find((x) => x.name === `${name}.PYLON`);
+  if (!f) throw new Error(`${loc} has no feature ${name}`);
+  return f;
+}
+
+async function geometry(base, loc) {
+  const g = {};
+  for (const n of ['OFFSETX', 'OFFSETY', 'WIDTH', 'HEIGHT']) {
+    const f = await feature(base, loc, n);
+    g[n] = { value: Number(f.value), changed: f.changed === true, inc: Number(f.inc) || 1 };
+  }
+  return g;
+}
+
 async function main() {
   const args = parseArgs(process.argv.slice(2));
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'mirva-web-e2e-'));
@@ -183,7 +227,7 @@ async function main() {
     const page = context.pages()[0] || await context.newPage();
     page.setDefaultTimeout(15000);
     page.on('pageerror', (e) => pageErrors.push(e.message));
-    page.on('console', (m) => { if (m.type() === 'error' && !/Failed to load resource/.test(m.text())) pageErrors.push(m.text()); });
+    page.on('console', (m) => { if (m.type() === 'error' && !/Failed to load resource|WebSocket connection to/.test(m.text())) pageErrors.push(m.text()); });
 
     const cam = (name) => page.locator(`#location-list li[data-location="${name}"]`);
 
@@ -208,9 +252,48 @@ async function main() {
       }
     });
 
-    await step('an exposure change in the page reaches the camera and comes back', async () => {
+    await step('the feature browser finds "Exposure Time" by its display name, in the camera\'s categories', async () => {
       await cam('CAM1').locator('button').click();
       await page.locator('#location-panel[data-selected-location="CAM1"]').waitFor();
+      await page.locator('#feature-tree tr[data-feature="EXPOSURETIMERAW"]').waitFor({ state: 'attached', timeout: 30000 });
+      // the categories come in the camera's order, nested as the camera nests them
+      const listing = await apiGet(base, '/api/locations/CAM1/properties');
+      const order = [];
+      for (const f of listing.features) {
+        const top = (f.category_path || [f.categ])[0];
+        if (!order.includes(top)) order.push(top);
+      }
+      const shown = await page.locator('#feature-tree > details').evaluateAll((ds) => ds.map((d) => d.dataset.categ));
+      if (JSON.stringify(shown) !== JSON.stringify(order)) throw new Error(`categories ${JSON.stringify(shown)} instead of ${JSON.stringify(order)}`);
+      await page.locator('#feature-tree details[data-depth="2"][data-categ="Exposure End Event Data"]').waitFor({ state: 'attached' });
+
+      await page.locator('#feature-level').selectOption('Beginner');
+      await page.locator('#feature-filter').fill('Exposure Time');
+      const row = page.locator('#feature-tree tr[data-feature="EXPOSURETIMERAW"]');
+      await row.waitFor({ state: 'visible' });
+      const label = await row.locator('th').textContent();
+      if (!/Exposure Time \(Raw\)/.test(label) || !/EXPOSURETIMERAW/.test(label)) throw new Error(`row label "${label}"`);
+      const limits = await row.locator('td.limits').textContent();
+      if (!/35 … 999985/.test(limits) || !/step 5/.test(limits)) throw new Error(`limits "${limits}"`);
+      if (await page.locator('#feature-tree tr[data-feature="GAINRAW"]').isVisible()) throw new Error('GAINRAW still shown while searching for "Exposure Time"');
+      // an Expert feature shows at the Expert level only
+      await page.locator('#feature-filter').fill('MAC address');
+      const mac = page.locator('#feature-tree tr[data-feature="GEVMACADDRESS"]');
+      if (await mac.isVisible()) throw new Error('an Expert feature is shown at the Beginner level');
+      await page.locator('#feature-level').selectOption('Expert');
+      await mac.waitFor({ state: 'visible' });
+      // addresses in their notation; read-only features shown as such
+      await page.locator('#feature-filter').fill('Current IP Address');
+      const ip = page.locator('#feature-tree tr[data-feature="GEVCURRENTIPADDRESS"]');
+      await ip.waitFor({ state: 'visible' });
+      const ipText = await ip.locator('.value').inputValue();
+      if (!/^\d{1,3}(\.\d{1,3}){3}$/.test(ipText)) throw new Error(`IP address shown as "${ipText}"`);
+      if (!await ip.locator('.value').isDisabled() || (await ip.locator('.badge').textContent()) !== 'read-only') throw new Error('read-only feature not shown as read-only');
+      await page.locator('#feature-filter').fill('');
+      await page.locator('#feature-level').selectOption('Beginner');
+    });
+
+    await step('an exposure change in the page reaches the camera and comes back', async () => {
       const row = page.locator('#feature-tree tr[data-feature="EXPOSURETIMERAW"]');
       await row.waitFor({ timeout: 30000 });
       const before = await apiGet(base, '/api/locations/CAM1/properties/EXPOSURETIMERAW');
@@ -247,6 +330,98 @@ async function main() {
       await input.blur();
     });
 
+    await step('a region drawn with the mouse becomes the camera\'s geometry, and "Full frame" resets it', async () => {
+      await cam('CAM1').locator('button').click();
+      await page.locator('#location-panel[data-selected-location="CAM1"]').waitFor();
+      await waitFor('a full-frame image of CAM1', async () => (await page.locator('#image-canvas').getAttribute('data-delivered')) === '1280x1024', 30000);
+      const box = await page.locator('#image-stage').boundingBox();
+      await page.locator('#region-tool').click();
+      const at = (fx, fy) => [box.x + fx * box.width, box.y + fy * box.height];
+      await page.mouse.move(...at(0.25, 0.25));
+      await page.mouse.down();
+      await page.mouse.move(...at(0.5, 0.45), { steps: 5 });
+      await page.mouse.move(...at(0.75, 0.6), { steps: 5 });
+      await page.mouse.up();
+      const regionDone = async () => {
+        const end = Date.now() + 90000;
+        for (;;) {
+          const s = await page.locator('#region-state').getAttribute('data-state');
+          if (s === 'done') return;
+          if (s === 'failed') throw new Error(`the page failed to set the region: ${await page.locator('#region-state').getAttribute('data-error')}`);
+          if (Date.now() > end) throw new Error(`the region is not set after 90 s (${await page.locator('#region-state').textContent()})`);
+          await new Promise((r) => setTimeout(r, 200));
+        }
+      };
+      await regionDone();
+      const g = await geometry(base, 'CAM1');
+      const want = { OFFSETX: 320, OFFSETY: 256, WIDTH: 640, HEIGHT: 358 };
+      for (const [n, v] of Object.entries(want)) {
+        const got = g[n];
+        if (got.changed) throw new Error(`${n} still pending`);
+        if (Math.abs(got.value - v) > got.inc + 4) throw new Error(`${n} is ${got.value}, the drawn rectangle gives about ${v}`);
+        if (got.value % got.inc !== 0) throw new Error(`${n} = ${got.value} is not on its increment ${got.inc}`);
+      }
+      const size = `${g.WIDTH.value}x${g.HEIGHT.value}`;
+      await waitFor(`an image of ${size}`, async () => (await page.locator('#image-canvas').getAttribute('data-delivered')) === size, 30000);
+      if (args.screenshot) await page.screenshot({ path: args.screenshot.replace(/(\.png)?$/, '-region.png') });
+
+      await page.locator('#full-frame').click();
+      await page.locator('#region-state:not([data-state="done"])').waitFor({ timeout: 10000 });
+      await regionDone();
+      await waitFor('the full frame in the camera', async () => {
+        const f = await geometry(base, 'CAM1');
+        return f.OFFSETX.value === 0 && f.OFFSETY.value === 0 && f.WIDTH.value === 1280 && f.HEIGHT.value === 1024 && !f.WIDTH.changed;
+      }, 60000);
+      await waitFor('a full-frame image again', async () => (await page.locator('#image-canvas').getAttribute('data-delivered')) === '1280x1024', 30000);
+    });
+
+    await step('16-bit images get false colour, a colour bar and an adjustable window', async () => {
+      await apiPut(base, '/api/locations/CAM1/properties/FORMAT.OUT', 1);
+      try {
+        await page.locator('#levels:not([hidden])').waitFor({ timeout: 30000 });
+        await waitFor('a 16-bit image', async () => /16-bit/.test(await page.locator('#image-info').textContent()), 30000);
+        await page.locator('#false-colour').check();
+        const filter = await page.locator('#image-canvas').evaluate((c) => c.style.filter);
+        if (!/image-lut/.test(filter)) throw new Error(`no false-colour filter on the image (${filter})`);
+        if (!await page.locator('#colour-bar').isVisible()) throw new Error('no colour bar');
+        const top = Number(await page.locator('#window-max').getAttribute('max'));
+        const half = String(Math.round(top / 2));
+        await page.locator('#window-max').fill(half);
+        await page.locator('#window-max').press('Enter');
+        const lo = await page.locator('#window-min').inputValue(), hi = await page.locator('#window-max').inputValue();
+        if (lo !== '0' || hi !== half) throw new Error(`window ${lo}..${hi} instead of 0..${half} (full range 0..${top})`);
+        if (args.screenshot) await page.screenshot({ path: args.screenshot.replace(/(\.png)?$/, '-16bit.png') });
+        await page.locator('#false-colour').uncheck();
+      } finally {
+        await apiPut(base, '/api/locations/CAM1/properties/FORMAT.OUT', 0);
+      }
+      await page.locator('#levels:not([hidden])').waitFor({ timeout: 30000 });  // Mono8 keeps its window
+      await waitFor('an 8-bit image again', async () => /8-bit/.test(await page.locator('#image-info').textContent()), 30000);
+    });
+
+    await step('the page draws the live images at the camera\'s rate (at least 90 % over 10 s)', async () => {
+      if (!await liveSocketAnswers(base, 'CAM1')) {
+        console.log('SKIP drawn-rate check: the server does not offer the live socket (/live); the page polls /image');
+        return;
+      }
+      for (const name of ['CAM1', 'CAM2']) {
+        await cam(name).locator('button').click();
+        await page.locator(`#location-panel[data-selected-location="${name}"]`).waitFor();
+        await page.locator('#image-canvas[data-transport="live"]').waitFor({ timeout: 30000 });
+        await waitFor(`drawn images of ${name}`, async () => Number(await page.locator('#image-canvas').getAttribute('data-drawn')) > 20, 30000);
+        const sample = () => page.locator('#image-canvas').evaluate((c) => ({ drawn: Number(c.dataset.drawn), frame: Number(c.dataset.frame), t: performance.now() }));
+        const a = await sample();
+        await page.waitForTimeout(10000);  // the measuring period
+        const b = await sample();
+        const seconds = (b.t - a.t) / 1000;
+        const drawn = (b.drawn - a.drawn) / seconds, camera = (b.frame - a.frame) / seconds;
+        console.log(`INFO ${name}: drawn ${drawn.toFixed(1)} images/s, camera ${camera.toFixed(1)} frames/s over ${seconds.toFixed(1)} s`);
+        if (!(camera > 0)) throw new Error(`${name}: no new frames in 10 s`);
+        if (drawn < 0.9 * camera) throw new Error(`${name}: drawn ${drawn.toFixed(1)}/s is below 90 % of the camera's ${camera.toFixed(1)}/s`);
+      }
+      await cam('CAM1').locator('button').click();
+    });
+
     await step('unplugging the camera from the page takes CAM1 off line', async () => {
       await cam('CAM1').locator('button').click();
       const unplug = page.getByRole('button', { name: 'Unplug camera', exact: true });
@@ -254,6 +429,7 @@ async function main() {
       await unplug.click();
       await page.locator('#location-list li[data-location="CAM1"][data-online="0"]').waitFor({ timeout: 45000 });
       await page.locator('#location-state', { hasText: 'off line' }).waitFor();
+      await waitFor('0 fps for the off-line camera', async () => (await page.locator('#rate-camera').textContent()) === '0.0 fps', 10000);
       const cams = await apiGet(base, '/api/emulator/cameras');
       if (cams.cameras.find((c) => String(c.serial) === '21000001')?.plugged) throw new Error('emulator still shows the camera plugged');
       const locs = await apiGet(base, '/api/locations');
@@ -289,6 +465,12 @@ async function main() {
       await page.screenshot({ path: args.screenshot, fullPage: true });
       console.log(`screenshot: ${args.screenshot}`);
     }
+    await step('the page greys out its data when the server goes away', async () => {
+      await stopServer(server.child);
+      await page.locator('body.unreachable').waitFor({ timeout: 15000 });
+      await page.locator('#image-canvas.stale').waitFor({ state: 'attached', timeout: 15000 });
+      if (args.screenshot) await page.screenshot({ path: args.screenshot.replace(/(\.png)?$/, '-unreachable.png') });
+    });
     await step('no script errors in the page', async () => {
       if (pageErrors.length) throw new Error(pageErrors.join(' | '));
     });

@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <mirva/server.h>
 
 using namespace GenApi;
+using mirva::FeaturePresentation;
 
 // Four names occur twice; the duplicates are harmless and kept as the list was given.
 const char* const PYLON_FEATURES_BLACK_LIST[] = {
@@ -47,6 +49,77 @@ std::string cut(std::string s, size_t n)
     if (s.size() > n)
         s.resize(n);
     return s;
+}
+
+const char* visibility_name(EVisibility v)
+{
+    switch (v) {
+    case Beginner: return "Beginner";
+    case Expert: return "Expert";
+    case Guru: return "Guru";
+    case Invisible: return "Invisible";
+    default: return "";
+    }
+}
+
+const char* representation_name(ERepresentation r)
+{
+    switch (r) {
+    case Linear: return "Linear";
+    case Logarithmic: return "Logarithmic";
+    case Boolean: return "Boolean";
+    case PureNumber: return "PureNumber";
+    case HexNumber: return "HexNumber";
+    case IPV4Address: return "IPV4Address";
+    case MACAddress: return "MACAddress";
+    default: return "";
+    }
+}
+
+// Display names of the categories from below "Root" down to target, found by walking the
+// node map's category tree from the root (the nodes know their features, not their category).
+bool category_path(const CCategoryPtr& from, INode* target, std::vector<std::string>& path, int depth = 0)
+{
+    if (depth > 16)  // a description whose categories contain each other
+        return false;
+    FeatureList_t children;
+    from->GetFeatures(children);
+    for (IValue* child : children) {
+        CCategoryPtr sub(child ? child->GetNode() : nullptr);
+        if (!sub.IsValid())
+            continue;
+        path.push_back(sub->GetNode()->GetDisplayName());
+        if (sub->GetNode() == target || category_path(sub, target, path, depth + 1))
+            return true;
+        path.pop_back();
+    }
+    return false;
+}
+
+FeaturePresentation presentation_of(const CNodePtr& node, const CCategoryPtr& category, INodeMap* map)
+{
+    FeaturePresentation p;
+    p.display_name = node->GetDisplayName();
+    p.visibility = visibility_name(node->GetVisibility());
+    if (CIntegerPtr i(node); i.IsValid())
+        p.representation = representation_name(i->GetRepresentation());
+    else if (CFloatPtr f(node); f.IsValid())
+        p.representation = representation_name(f->GetRepresentation());
+    if (category.IsValid()) {
+        INode* own = category->GetNode();
+        bool found = false;
+        try {
+            CCategoryPtr root(map ? map->GetNode("Root") : nullptr);
+            found = root.IsValid() && root->GetNode() != own && category_path(root, own, p.category_path);
+        } catch (const GenICam::GenericException&) {
+            // a category the description cannot evaluate: the feature keeps its own category only
+        }
+        if (!found) {
+            p.category_path.clear();
+            p.category_path.push_back(own->GetDisplayName());
+        }
+    }
+    return p;
 }
 
 } // namespace
@@ -432,4 +505,17 @@ void pylon_prop::create()
         printftostderr("pylon", "%s UNKNOWN TYPE !!! will be skipped", node_name.c_str());
         break;
     }
+    // Viewers show the camera's own names, levels and notation beside the property.
+    D_fct* main = nullptr;
+    switch (type) {
+    case PYLON_TYPE_INT:
+    case PYLON_TYPE_BOOL:
+    case PYLON_TYPE_COMMAND: main = d_fct.ival; break;
+    case PYLON_TYPE_FLOAT: main = d_fct.fval; break;
+    case PYLON_TYPE_ENUMER:
+    case PYLON_TYPE_STRING: main = d_fct.sval; break;
+    default: break;
+    }
+    if (main)
+        main->set_presentation(presentation_of(node, category, pNodeMap));
 }

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "test_server.h"
@@ -422,6 +423,28 @@ TEST(HttpApi, FeaturesOfAnUnpluggedCameraAre503UntilItReturns) {
         auto q = c.Get(path.c_str());
         return q && q->status == 200;
     }, std::chrono::seconds(20)));
+}
+
+TEST(HttpApi, FeaturesCarryTheCamerasDisplayNameLevelNotationAndCategoryPath) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    auto doc = s.get_json("/api/locations/CAM1/properties?names=EXPOSURETIMERAW,GEVCURRENTIPADDRESS,EVENTEXPOSUREEND,ONLINE");
+    std::map<std::string, json> by_name;
+    for (const auto& f : doc["features"])
+        by_name[f["name"].get<std::string>()] = f;
+    ASSERT_EQ(by_name.size(), 3u) << doc.dump();
+    const json& exposure = by_name["EXPOSURETIMERAW"];
+    EXPECT_EQ(exposure["display_name"], "Exposure Time (Raw)");
+    EXPECT_EQ(exposure["visibility"], "Beginner");
+    EXPECT_EQ(exposure["category_path"], json::array({"Acquisition Controls"}));
+    EXPECT_EQ(by_name["GEVCURRENTIPADDRESS"]["representation"], "IPV4Address");
+    EXPECT_EQ(by_name["EVENTEXPOSUREEND"]["visibility"], "Expert");
+    EXPECT_EQ(by_name["EVENTEXPOSUREEND"]["category_path"], json::array({"Event Generation", "Exposure End Event Data"}));
+    // Location properties and sub-properties have no camera presentation.
+    ASSERT_EQ(doc["properties"].size(), 1u);
+    EXPECT_FALSE(doc["properties"][0].contains("display_name"));
+    EXPECT_FALSE(s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW.TYPE").contains("visibility"));
+    EXPECT_EQ(s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW")["display_name"], "Exposure Time (Raw)");
 }
 
 TEST(HttpApi, ViewerFilesAreServedAtTheRoot) {

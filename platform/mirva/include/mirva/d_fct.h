@@ -41,6 +41,14 @@ struct WriteResult {
     static WriteResult refuse(Code c, std::string text) { return {c, std::move(text)}; }
 };
 
+// How viewers present a camera feature, taken from the camera's description of it.
+struct FeaturePresentation {
+    std::string display_name;                // "Exposure Time (Raw)"
+    std::string visibility;                  // "Beginner", "Expert", "Guru" or "Invisible"
+    std::string representation;              // "Linear", "IPV4Address", "MACAddress", ...; empty for non-numbers
+    std::vector<std::string> category_path;  // display names from the outermost category to the feature's own
+};
+
 // What a client sees of a property at one moment.
 struct PropertySnapshot {
     std::string name;
@@ -54,6 +62,7 @@ struct PropertySnapshot {
     bool valid = false;
     double timestamp = 0;              // seconds since the epoch of the last value change
     int group = 0;                     // registration group given to EqFct::add_property
+    std::optional<FeaturePresentation> presentation;  // main properties of camera features
 };
 
 } // namespace mirva
@@ -70,6 +79,9 @@ public:
     // Text shown to clients beside the description (a spectrum's axis title, for example).
     void set_descr_value(const char* text);
     std::string descr_value() const;
+
+    // Presentation of the camera feature whose main property this is (set by the back-end).
+    void set_presentation(mirva::FeaturePresentation p);
 
     void set_valid(bool v) { valid_.store(v); }
     bool get_valid() const { return valid_.load(); }
@@ -107,6 +119,7 @@ private:
     std::string name_;
     std::string description_;
     std::string descr_value_;       // guarded by mx_
+    std::optional<mirva::FeaturePresentation> presentation_;  // guarded by mx_
     EqFct* owner_ = nullptr;
     std::atomic<bool> valid_{false};
     std::atomic<bool> dmsg_{false};

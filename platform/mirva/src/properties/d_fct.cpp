@@ -54,7 +54,16 @@ std::string D_fct::descr_value() const {
     return descr_value_;
 }
 
+void D_fct::set_presentation(mirva::FeaturePresentation p) {
+    std::lock_guard lk(mx_);
+    presentation_ = std::move(p);
+}
+
 void D_fct::fill_snapshot(mirva::PropertySnapshot& s) const {
+    {
+        std::lock_guard lk(mx_);
+        s.presentation = presentation_;
+    }
     s.name = name_;
     s.description = description_;
     s.class_name = class_name();

@@ -231,6 +231,48 @@ TEST_F(FeatureTree, ListFollowsTheCategoryTreeDepthFirstAndHoldsOnlyPublishedNod
     EXPECT_EQ(loc->property_group(loc->find_property("WIDTH")), 0);
 }
 
+TEST_F(FeatureTree, MainPropertiesCarryTheCamerasDisplayNameLevelNotationAndCategoryPath)
+{
+    Build();
+    auto presentation = [&](const char* node) -> mirva::FeaturePresentation {
+        pylon_prop* f = Feature(node);
+        EXPECT_NE(f, nullptr) << node;
+        if (!f)
+            return {};
+        D_fct* main = f->type == PYLON_TYPE_FLOAT ? static_cast<D_fct*>(f->d_fct.fval)
+                      : (f->type == PYLON_TYPE_ENUMER || f->type == PYLON_TYPE_STRING)
+                          ? static_cast<D_fct*>(f->d_fct.sval)
+                          : static_cast<D_fct*>(f->d_fct.ival);
+        auto s = main->snapshot();
+        EXPECT_TRUE(s.presentation.has_value()) << node;
+        return s.presentation.value_or(mirva::FeaturePresentation{});
+    };
+    using V = std::vector<std::string>;
+    auto exposure = presentation("ExposureTimeRaw");
+    EXPECT_EQ(exposure.display_name, "Exposure Time (Raw)");
+    EXPECT_EQ(exposure.visibility, "Beginner");
+    EXPECT_EQ(exposure.representation, "PureNumber");  // the description names none
+    EXPECT_EQ(exposure.category_path, V{"Acquisition Controls"});
+
+    auto ip = presentation("GevCurrentIPAddress");
+    EXPECT_EQ(ip.display_name, "Current IP Address");
+    EXPECT_EQ(ip.representation, "IPV4Address");
+    EXPECT_EQ(ip.category_path, V{"Transport Layer"});
+    auto mac = presentation("GevMACAddress");
+    EXPECT_EQ(mac.visibility, "Expert");
+    EXPECT_EQ(mac.representation, "MACAddress");
+
+    // A category inside a category: the path names both, outermost first.
+    EXPECT_EQ(presentation("EventExposureEnd").category_path, (V{"Event Generation", "Exposure End Event Data"}));
+    EXPECT_EQ(presentation("ChunkEnable").category_path, V{"Chunk Data Streams"});
+
+    // Texts and enumerations have no numeric notation; sub-properties carry nothing.
+    auto user = presentation("DeviceUserID");
+    EXPECT_EQ(user.display_name, "Device User ID");
+    EXPECT_EQ(user.representation, "");
+    EXPECT_FALSE(Feature("ExposureTimeRaw")->type_->snapshot().presentation.has_value());
+}
+
 TEST_F(FeatureTree, RemovalTakesEveryFeaturePropertyAndRebuildingStartsClean)
 {
     Build();
