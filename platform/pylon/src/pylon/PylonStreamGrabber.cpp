@@ -146,14 +146,25 @@ void CPylonStreamGrabber::RefreshStatistics()
 
 void CPylonStreamGrabber::LockTransportParameters(bool locked) noexcept
 {
-    // A camera's description locks AcquisitionStart (and often the geometry) by the
-    // transport's TLParamsLocked, which the transport holds at 1 while a grab is prepared.
+    // Real cameras' descriptions lock AcquisitionStart (and often the geometry) until the
+    // transport sets TLParamsLocked: then the transport holds it at 1 while the grab is
+    // prepared. A camera whose AcquisitionStart is free sets it itself when it starts.
     if (!device_map_)
         return;
     try {
         GenApi::CIntegerPtr tl_locked = device_map_->GetNode("TLParamsLocked");
-        if (tl_locked.IsValid() && GenApi::IsWritable(tl_locked))
-            tl_locked->SetValue(locked ? 1 : 0);
+        if (!tl_locked.IsValid() || !GenApi::IsWritable(tl_locked))
+            return;
+        if (locked) {
+            GenApi::INode* start = device_map_->GetNode("AcquisitionStart");
+            if (start && !GenApi::IsWritable(start) && tl_locked->GetValue() == 0) {
+                tl_locked->SetValue(1);
+                holds_tl_locked_ = true;
+            }
+        } else if (holds_tl_locked_) {
+            holds_tl_locked_ = false;
+            tl_locked->SetValue(0);
+        }
     } catch (const GenICam::GenericException&) {
         // A removed device: nothing to lock any more.
     }

@@ -16,7 +16,8 @@ namespace Pylon::detail {
 class CPylonStreamGrabber final : public IStreamGrabber, public Transport::IStreamSink {
 public:
     // `serial` names the device in messages; `deviceMap` is the camera's node map (its
-    // TLParamsLocked is held at 1 while a grab is prepared), valid as long as the grabber.
+    // TLParamsLocked is held at 1 while a grab is prepared when AcquisitionStart needs
+    // it), valid as long as the grabber.
     CPylonStreamGrabber(Transport::IStreamChannel& channel, String_t serial, const std::atomic<bool>& removed,
                         GenApi::INodeMap* deviceMap);
     ~CPylonStreamGrabber() override;
@@ -63,6 +64,7 @@ private:
     const String_t serial_;
     const std::atomic<bool>& removed_;     // the device's flag
     GenApi::INodeMap* const device_map_;   // the camera's node map (its own lock)
+    bool holds_tl_locked_ = false;         // TLParamsLocked set by PrepareGrab; caller thread
     std::unique_ptr<GenApi::NodeMap> node_map_;
 
     std::shared_ptr<WaitState> state_;     // its mutex guards everything below; caller threads and the transport thread
