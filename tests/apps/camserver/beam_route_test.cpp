@@ -33,7 +33,7 @@ double value_of(const TestServer& s, const std::string& loc, const std::string& 
 TEST(BeamRoute, TheSpotGoesWhereAClientPutsItAndTheStatisticsFollow) {
     TestServer s;
     ASSERT_TRUE(s.wait_ready());
-    auto r = post_beam(s, "21000901", R"({"x": 400.5, "y": 300.25, "sigma_x": 20, "sigma_y": 15, "noise": false,
+    auto r = post_beam(s, "21000901", R"({"pattern": "beam", "x": 400.5, "y": 300.25, "sigma_x": 20, "sigma_y": 15, "noise": false,
                                          "background": 0, "intensity": 0.5})");
     ASSERT_TRUE(r);
     ASSERT_EQ(r->status, 200) << r->body;
@@ -98,9 +98,10 @@ TEST(BeamRoute, BadBeamsAreRefusedWithTheValueAndTheLimit) {
     // Nothing of a refused request changed the beam.
     EXPECT_EQ(s.get_json("/api/emulator/cameras")["cameras"][0]["beam"]["x"], 639.5);
 
-    r = post_beam(s, "21000902", R"({"pattern": "counter"})");
+    EXPECT_EQ(s.get_json("/api/emulator/cameras")["cameras"][1]["beam"]["pattern"], "counter");  // configured
+    r = post_beam(s, "21000902", R"({"pattern": "beam"})");
     ASSERT_EQ(r->status, 200) << r->body;
-    EXPECT_EQ(s.get_json("/api/emulator/cameras")["cameras"][1]["beam"]["pattern"], "counter");
+    EXPECT_EQ(s.get_json("/api/emulator/cameras")["cameras"][1]["beam"]["pattern"], "beam");
     ASSERT_EQ(s.client().Post("/api/emulator/cameras/21000902/unplug", "", "application/json")->status, 200);
     EXPECT_EQ(post_beam(s, "21000902", "{}")->status, 409);
 }

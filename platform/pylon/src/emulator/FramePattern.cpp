@@ -334,6 +334,8 @@ constexpr size_t kNoiseRun = size_t{1} << 16;   // longest run one start serves
 constexpr float kNoiseUnit = 1024.0f;
 constexpr double kReadNoise = 0.003;            // of full scale
 constexpr double kShotNoiseAtFullScale = 0.01;  // of full scale
+constexpr uint32_t kNoiseLines = 16;            // background lines to draw from
+constexpr uint32_t kNoiseShift = 64;            // pixels a background line may start into its own
 
 const int16_t* NoiseTable()
 {
@@ -459,6 +461,46 @@ void CBeamPattern::Prepare(const PatternKey& key, const BeamSettings& beam)
     read_sigma_ = static_cast<float>(
         std::sqrt(kReadNoise * full * kReadNoise * full + static_cast<double>(shot_factor_) * background_));
     clean_.clear();
+    noise_lines_.clear();
+    spot_begin_.assign(key.height, 0);
+    spot_end_.assign(key.height, key.width);
+    if (beam.noise && path != Path::Generic) {
+        // Background lines: the profile is 0 there, so only the read noise varies.
+        const uint32_t wide = key.width + kNoiseShift;
+        const std::vector<float> zero(wide, 0.0f);
+        const size_t bytes = static_cast<size_t>(wide) * channels * (path == Path::Wide ? 2 : 1);
+        uint64_t seed = 0x6A09E667F3BCC909ull;
+        for (uint32_t k = 0; k < kNoiseLines; ++k) {
+            std::vector<uint8_t> line(bytes);
+            std::vector<uint16_t> wide_line(path == Path::Wide ? bytes / 2 : 0);
+            for (uint32_t x0 = 0; x0 < wide; x0 += 4096) {
+                const uint32_t n = std::min(4096u, wide - x0);
+                const uint64_t r = NextRandom(seed);
+                const int16_t* n1 = NoiseTable() + (r & (kNoiseStarts - 1));
+                const float read = read_sigma_ / kNoiseUnit;
+                if (path == Path::Narrow)
+                    BeamLine(line.data() + static_cast<size_t>(x0) * channels, n, channels, zero.data(), zero.data(),
+                             background_, 0.0f, read, 0.0f, n1, n1, max_value_);
+                else
+                    BeamLine(wide_line.data() + static_cast<size_t>(x0) * channels, n, channels, zero.data(),
+                             zero.data(), background_, 0.0f, read, 0.0f, n1, n1, max_value_);
+            }
+            if (path == Path::Wide)
+                std::memcpy(line.data(), wide_line.data(), bytes);
+            noise_lines_.push_back(std::move(line));
+        }
+        // The spot shows where it adds a quarter of a step or more.
+        for (uint32_t y = 0; y < key.height; ++y) {
+            const float a = peak_ * gy_[y];
+            uint32_t begin = 0, end = key.width;
+            while (begin < end && a * gx_[begin] < 0.25f)
+                ++begin;
+            while (end > begin && a * gx_[end - 1] < 0.25f)
+                --end;
+            spot_begin_[y] = begin;
+            spot_end_[y] = end;
+        }
+    }
     if (!beam.noise) {
         clean_.resize(FrameSize());
         uint64_t unused = 0;
@@ -469,7 +511,23 @@ void CBeamPattern::Prepare(const PatternKey& key, const BeamSettings& beam)
 
 void CBeamPattern::Line(uint32_t y, uint64_t& seed, uint8_t* out) const
 {
-    const uint32_t width = key_.width;
+    if (!noise_lines_.empty()) {
+        // Background and read noise from a prepared line, the spot computed where it shows.
+        const uint64_t r = NextRandom(seed);
+        const size_t pixel_bytes = static_cast<size_t>(channels_) * (path_ == Path::Wide ? 2 : 1);
+        const auto& line = noise_lines_[r % kNoiseLines];
+        std::memcpy(out, line.data() + ((r >> 32) % kNoiseShift) * pixel_bytes, stride_);
+        const uint32_t begin = spot_begin_[y], end = spot_end_[y];
+        if (begin < end)
+            Spot(y, begin, end, seed, out + begin * pixel_bytes);
+        return;
+    }
+    Spot(y, 0, key_.width, seed, out);
+}
+
+void CBeamPattern::Spot(uint32_t y, uint32_t first, uint32_t last, uint64_t& seed, uint8_t* out) const
+{
+    const uint32_t width = last - first;
     const float a = peak_ * gy_[y];
     const float shot = std::sqrt(shot_factor_ * a) / kNoiseUnit;
     const float read = read_sigma_ / kNoiseUnit;
@@ -487,20 +545,20 @@ void CBeamPattern::Line(uint32_t y, uint64_t& seed, uint8_t* out) const
         }
         switch (path_) {
         case Path::Narrow:
-            BeamLine(out + static_cast<size_t>(x0) * channels_, n, channels_, gx_.data() + x0, sqrt_gx_.data() + x0,
-                     background_, a, read, shot, n1, n2, max_value_);
+            BeamLine(out + static_cast<size_t>(x0) * channels_, n, channels_, gx_.data() + first + x0,
+                     sqrt_gx_.data() + first + x0, background_, a, read, shot, n1, n2, max_value_);
             break;
         case Path::Wide: {
             std::vector<uint16_t> line(static_cast<size_t>(n) * channels_);
-            BeamLine(line.data(), n, channels_, gx_.data() + x0, sqrt_gx_.data() + x0, background_, a, read, shot, n1,
-                     n2, max_value_);
+            BeamLine(line.data(), n, channels_, gx_.data() + first + x0, sqrt_gx_.data() + first + x0, background_, a,
+                     read, shot, n1, n2, max_value_);
             std::memcpy(out + static_cast<size_t>(x0) * channels_ * 2, line.data(), line.size() * 2); // little endian
             break;
         }
         case Path::Generic: {
             // Grey light: every colour sample and the luma are the same level; chroma is neutral.
             std::vector<uint16_t> level(n);
-            BeamLine(level.data(), n, 1, gx_.data() + x0, sqrt_gx_.data() + x0, background_, a, read, shot, n1, n2,
+            BeamLine(level.data(), n, 1, gx_.data() + first + x0, sqrt_gx_.data() + first + x0, background_, a, read, shot, n1, n2,
                      max_value_);
             const uint32_t padded = (n + 3) / 4 * 4;
             std::vector<Rgb> pixels(padded, Rgb{0, 0, 0});

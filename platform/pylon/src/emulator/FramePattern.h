@@ -66,6 +66,8 @@ private:
     enum class Path { Narrow, Wide, Generic }; // 8-bit samples, 16-bit samples, any other packing
     // Writes line y of a frame; `seed` draws the noise offsets (nothing drawn without noise).
     void Line(uint32_t y, uint64_t& seed, uint8_t* out) const;
+    // Computes pixels first..last - 1 of line y into `out` (which points at pixel `first`).
+    void Spot(uint32_t y, uint32_t first, uint32_t last, uint64_t& seed, uint8_t* out) const;
 
     PatternKey key_;
     BeamSettings beam_;
@@ -80,6 +82,11 @@ private:
     float read_sigma_ = 0;            // read noise and the background's shot noise, sample units
     float shot_factor_ = 0;           // shot noise variance per unit of signal, sample units
     std::vector<uint8_t> clean_;      // the whole frame when there is no noise
+    // With noise, plain samples: lines of background and read noise, wider than the image so
+    // that a line starts anywhere in their first kNoiseShift pixels; a frame line is one of
+    // them, and only the pixels where the spot shows are computed.
+    std::vector<std::vector<uint8_t>> noise_lines_;
+    std::vector<uint32_t> spot_begin_, spot_end_; // per line: pixels where the spot shows
 };
 
 } // namespace Pylon::Emulator
