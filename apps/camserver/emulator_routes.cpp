@@ -22,17 +22,17 @@ std::optional<emu::CameraState> find_camera(const std::string& serial) {
 }
 
 // The camera of the path, or nothing after replying 404.
-std::optional<emu::CameraState> camera_or_404(const std::string& serial, httplib::Response& res) {
+std::optional<emu::CameraState> camera_or_404(const std::string& serial, Response& res) {
     auto cam = find_camera(serial);
     if (!cam)
         reply_error(res, 404, "unknown emulated camera " + serial);
     return cam;
 }
 
-void reply_ok(httplib::Response& res) { reply_json(res, json{{"ok", true}}); }
+void reply_ok(Response& res) { reply_json(res, json{{"ok", true}}); }
 
 // The JSON object of a POST body; empty body: {}. Nothing after replying 400.
-std::optional<json> body_object(const httplib::Request& req, httplib::Response& res) {
+std::optional<json> body_object(const Request& req, Response& res) {
     if (req.body.empty())
         return json::object();
     json doc = json::parse(req.body, nullptr, false);
@@ -43,14 +43,14 @@ std::optional<json> body_object(const httplib::Request& req, httplib::Response& 
     return doc;
 }
 
-void reply_not_plugged(httplib::Response& res, const std::string& serial) {
+void reply_not_plugged(Response& res, const std::string& serial) {
     reply_error(res, 409, "emulated camera " + serial + " is not plugged in");
 }
 
 } // namespace
 
-void install_emulator_routes(httplib::Server& http) {
-    http.Get("/api/emulator/cameras", [](const httplib::Request&, httplib::Response& res) {
+void install_emulator_routes(Router& http) {
+    http.Get("/api/emulator/cameras", [](const Request&, Response& res) {
         json list = json::array();
         for (const auto& s : emu::Instance().List()) {
             list.push_back(json{{"serial", s.config.serialNumber}, {"model", s.config.model},
@@ -61,7 +61,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_json(res, json{{"cameras", std::move(list)}});
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/unplug)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/unplug)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         if (!camera_or_404(serial, res))
             return;
@@ -69,7 +69,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_ok(res);
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/plug)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/plug)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         auto cam = camera_or_404(serial, res);
         if (!cam)
@@ -85,7 +85,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_ok(res);
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/line/([^/]+)/pulse)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/line/([^/]+)/pulse)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         const std::string line = req.matches[2];
         if (!camera_or_404(serial, res))
@@ -97,7 +97,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_ok(res);
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/stall)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/stall)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         if (!camera_or_404(serial, res))
             return;
@@ -115,7 +115,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_ok(res);
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/fail-next-grab)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/fail-next-grab)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         if (!camera_or_404(serial, res))
             return;
