@@ -7,6 +7,7 @@ import { drawLinePlot } from './plot.js';
 
 const LOCATIONS_MS = 1000;
 const PROPERTIES_MS = 1000;
+const RATE_POLLS = 5;  // the frame-period spectrum (8192 points) every 5th properties poll
 const $ = (id) => document.getElementById(id);
 
 const state = {
@@ -184,7 +185,7 @@ async function writeProperty(name, value) {
 function toPropertyItems(properties) {
   const items = [];
   for (const p of properties) {
-    if (Array.isArray(p.value)) continue;   // spectra are plotted, not edited
+    if (Array.isArray(p.value) || p.points !== undefined) continue;   // spectra are plotted, not edited
     let type;
     if (typeof p.value === 'string') type = TYPE_STRING;
     else if (/float|double/i.test(p.class || '') || !Number.isInteger(p.value)) type = TYPE_FLOAT;
@@ -234,8 +235,10 @@ function renderProperties() {
   $('conf-state').textContent = notes.join(' · ');
   $('conf-state').classList.toggle('error-text', notes.some((n) => n.includes('failed')));
 
-  const rate = propByName('IMGRATE');
-  drawLinePlot($('rate-plot'), rate ? rate.value : [], { title: 'Time between images (ms)', unit: 'ms' });
+  // The listing gives a spectrum's point count only; its points come with the property itself
+  // (fetched every RATE_POLLS-th poll).
+  const rate = state.rate?.loc === state.selected ? state.rate.value : [];
+  drawLinePlot($('rate-plot'), rate, { title: 'Time between images (ms)', unit: 'ms' });
   renderEmulator();
 }
 
@@ -245,6 +248,15 @@ async function pollProperties(gen) {
   try {
     const props = await api.getProperties(loc);
     if (gen !== propsGeneration) return;
+    if (state.rate?.loc !== loc || ++state.rate.polls >= RATE_POLLS) {
+      try {
+        const p = await api.getProperty(loc, 'IMGRATE');
+        state.rate = { loc, value: Array.isArray(p.value) ? p.value : [], polls: 0 };
+      } catch {
+        state.rate = { loc, value: [], polls: 0 };  // a location without the spectrum
+      }
+      if (gen !== propsGeneration) return;
+    }
     state.props = props;
     renderProperties();
   } catch (e) {
