@@ -84,7 +84,8 @@ BENCHMARK(BM_png_mono8_1280x1024)->Unit(benchmark::kMillisecond);
 
 template <int W, int H, int BPP>
 void BM_memcpy_frame(benchmark::State& state) {
-    std::vector<uint8_t> in(size_t(W) * H * BPP, 1), out(in.size());
+    std::vector<uint8_t> in(static_cast<size_t>(W) * H * BPP, 1);
+    std::vector<uint8_t> out(in.size());
     for (auto _ : state) {
         std::memcpy(out.data(), in.data(), in.size());
         benchmark::ClobberMemory();
