@@ -201,7 +201,7 @@ async function writeProperty(name, value) {
   return after;
 }
 
-const isSpectrum = (p) => Array.isArray(p.value) || /spectrum/i.test(p.class || '');
+const isSpectrum = (p) => Array.isArray(p.value) || p.points !== undefined || /spectrum/i.test(p.class || '');
 
 function toPropertyItems(properties) {
   const items = [];

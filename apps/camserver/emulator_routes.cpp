@@ -24,17 +24,17 @@ std::optional<emu::CameraState> find_camera(const std::string& serial) {
 }
 
 // The camera of the path, or nothing after replying 404.
-std::optional<emu::CameraState> camera_or_404(const std::string& serial, httplib::Response& res) {
+std::optional<emu::CameraState> camera_or_404(const std::string& serial, Response& res) {
     auto cam = find_camera(serial);
     if (!cam)
         reply_error(res, 404, "unknown emulated camera " + serial);
     return cam;
 }
 
-void reply_ok(httplib::Response& res) { reply_json(res, json{{"ok", true}}); }
+void reply_ok(Response& res) { reply_json(res, json{{"ok", true}}); }
 
 // The JSON object of a POST body; empty body: {}. Nothing after replying 400.
-std::optional<json> body_object(const httplib::Request& req, httplib::Response& res) {
+std::optional<json> body_object(const Request& req, Response& res) {
     if (req.body.empty())
         return json::object();
     json doc = json::parse(req.body, nullptr, false);
@@ -45,7 +45,7 @@ std::optional<json> body_object(const httplib::Request& req, httplib::Response& 
     return doc;
 }
 
-void reply_not_plugged(httplib::Response& res, const std::string& serial) {
+void reply_not_plugged(Response& res, const std::string& serial) {
     reply_error(res, 409, "emulated camera " + serial + " is not plugged in");
 }
 
@@ -122,8 +122,8 @@ Reply set_beam(const std::string& serial, const std::string& body_text) {
 
 } // namespace
 
-void install_emulator_routes(httplib::Server& http) {
-    http.Get("/api/emulator/cameras", [](const httplib::Request&, httplib::Response& res) {
+void install_emulator_routes(Router& http) {
+    http.Get("/api/emulator/cameras", [](const Request&, Response& res) {
         json list = json::array();
         for (const auto& s : emu::Instance().List()) {
             list.push_back(json{{"serial", s.config.serialNumber}, {"model", s.config.model},
@@ -135,7 +135,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_json(res, json{{"cameras", std::move(list)}});
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/unplug)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/unplug)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         if (!camera_or_404(serial, res))
             return;
@@ -143,7 +143,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_ok(res);
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/plug)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/plug)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         auto cam = camera_or_404(serial, res);
         if (!cam)
@@ -159,7 +159,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_ok(res);
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/line/([^/]+)/pulse)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/line/([^/]+)/pulse)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         const std::string line = req.matches[2];
         if (!camera_or_404(serial, res))
@@ -171,7 +171,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_ok(res);
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/stall)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/stall)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         if (!camera_or_404(serial, res))
             return;
@@ -189,7 +189,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_ok(res);
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/fail-next-grab)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/fail-next-grab)", [](const Request& req, Response& res) {
         const std::string serial = req.matches[1];
         if (!camera_or_404(serial, res))
             return;
@@ -215,7 +215,7 @@ void install_emulator_routes(httplib::Server& http) {
         reply_ok(res);
     });
 
-    http.Post(R"(/api/emulator/cameras/([^/]+)/beam)", [](const httplib::Request& req, httplib::Response& res) {
+    http.Post(R"(/api/emulator/cameras/([^/]+)/beam)", [](const Request& req, Response& res) {
         const Reply reply = set_beam(req.matches[1], req.body);
         if (reply.status != 200)
             return reply_error(res, reply.status, reply.body["error"].get<std::string>());

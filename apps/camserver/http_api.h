@@ -1,27 +1,41 @@
 // The camera server's HTTP API (contract in API.md): locations, properties, images,
-// the live stream, the emulator's controls and the web viewer's static files.
+// MJPEG streams, live sockets, the emulator's controls and the web viewer's static files,
+// served asynchronously (Boost.Beast over Boost.Asio).
 //
-// Threads: httplib serves requests on its own pool; handlers reach properties only
-// through EqFct::with_property / for_each_property and locations through the server's
-// list, which lives until CameraServer::shutdown(). stop() must run before that.
+// Threads:
+//  - io threads (options.io_threads): accept, read, write, timers and WebSocket traffic.
+//    Every connection has its own strand; its functions run on it.
+//  - handler workers (options.worker_threads): the route handlers and image encoding, so
+//    that neither a property lock nor an encoder holds up the io threads.
+// Handlers reach properties only through EqFct::with_property / for_each_property and
+// locations through the server's list, which lives until CameraServer::shutdown():
+// stop() must run before that.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <mirva/server/camera_server.h>
 #include <mirva/server/config.h>
 
-namespace httplib {
-class Server;
-}
+#include "connection_registry.h"
+#include "encode_cache.h"
+#include "http_message.h"
+#include "router.h"
+
+namespace boost::asio {
+class io_context;
+class thread_pool;
+} // namespace boost::asio
 
 namespace mirva::camserver {
+
+class Listener;
 
 // A reason the HTTP server cannot start (address refused, port taken); one clear line.
 class StartError : public std::runtime_error {
@@ -34,8 +48,17 @@ bool is_loopback_address(const std::string& address);
 void check_http_security(const server::HttpConfig& http);
 
 struct HttpOptions {
-    server::HttpConfig http;// address, port (0: any free port), allow_remote, token
-    std::string web_dir;    // static files served at "/" (empty: none)
+    server::HttpConfig http;     // address, port (0: any free port), allow_remote, token, max_streams
+    std::string web_dir;         // static files served at "/" (empty: none)
+    int io_threads = 2;
+    int worker_threads = 2;
+    size_t max_connections = 256;                   // more are closed at accept
+    size_t max_header_bytes = 8 * 1024;             // request line and headers: 431 beyond
+    size_t max_body_bytes = 64 * 1024;             // request body: 413 beyond
+    std::chrono::milliseconds head_timeout{10000};  // from waiting for a request to its last header byte
+    std::chrono::milliseconds body_timeout{10000};  // for the whole body
+    std::chrono::milliseconds write_timeout{10000}; // for each reply, stream part or live message
+    std::chrono::milliseconds stop_grace{2000};     // stop() lets replies in flight finish this long
 };
 
 class HttpApi {
@@ -46,9 +69,10 @@ public:
     HttpApi(const HttpApi&) = delete;
     HttpApi& operator=(const HttpApi&) = delete;
 
-    // Starts serving on its own thread.
+    // Starts the io threads and the handler workers (owner's thread).
     void start();
-    // Ends streams, stops the server and joins its threads (any thread but a handler's). Idempotent.
+    // Stops accepting, ends streams and live sockets, lets replies in flight finish (within
+    // stop_grace) and joins every thread (owner's thread, never a handler's). Idempotent.
     void stop();
 
     int port() const { return port_; }
@@ -56,29 +80,36 @@ public:
     // http://ADDRESS:PORT/
     std::string url() const;
 
-    // Shared with the route files.
+    // ---- Shared with the connections and the route files (any thread). ----
     server::CameraServer& camera_server() { return server_; }
-    bool stopping() const { return stopping_.load(); }
-    // Waits until deadline or stop(); false when stopping.
-    bool wait_until(std::chrono::steady_clock::time_point deadline);
-    // A stream holds one of httplib's worker threads for as long as it runs: at most
-    // max_streams at a time, so that streams never starve the other requests. Null when
-    // all are taken; the slot is free again when the returned handle is destroyed.
-    static constexpr int max_streams = 4;
-    std::shared_ptr<void> take_stream_slot();
+    const HttpOptions& options() const { return options_; }
+    ConnectionRegistry& connections() { return connections_; }
+    EncodeCache& encode_cache() { return encode_cache_; }
+    boost::asio::thread_pool& workers() { return *workers_; }
+    size_t max_streams() const;
+    // A refusal (401) of a request that needs the token and lacks it; nothing when it may pass.
+    std::optional<Response> refuse_unauthorized(const std::string& method, const std::string& path,
+                                                const std::string& authorization) const;
+    // Runs the request's route (a handler worker): the reply, or the takeover of the connection.
+    void handle(Request& request, Response& response) const;
+    // The API description (GET /api/openapi.json).
+    const Router& router() const { return router_; }
 
 private:
     void install_routes();
 
     server::CameraServer& server_;
     HttpOptions options_;
-    std::unique_ptr<httplib::Server> http_;
+    Router router_;                    // filled by the constructor, read-only afterwards
+    ConnectionRegistry connections_;
+    EncodeCache encode_cache_;
+    std::unique_ptr<boost::asio::thread_pool> workers_;
+    std::unique_ptr<boost::asio::io_context> io_;  // destroyed before the members above: its handlers use them
+    std::shared_ptr<Listener> listener_;
     int port_ = 0;
-    std::thread listener_;             // owner's thread starts and joins it
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> streams_{0};      // running streams (request threads)
-    std::mutex stop_mx_;
-    std::condition_variable stop_cv_;  // wakes waiting stream handlers at stop()
+    std::vector<std::thread> io_threads_;  // owner's thread starts and joins them
+    bool started_ = false;                 // owner's thread
+    bool stopped_ = false;                 // owner's thread
 };
 
 } // namespace mirva::camserver

@@ -1,14 +1,18 @@
-// GET /api/locations/{loc}/image[?format=raw] and /api/locations/{loc}/stream?max_fps=N.
+// GET /api/locations/{loc}/image, /stream (multipart PNG or JPEG) and /live (WebSocket).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include <mirva/bcam_base.h>
 
-#include "png_encode.h"
+#include "connection_handover.h"
+#include "live_session.h"
+#include "mjpeg_stream.h"
 #include "routes.h"
+#include "stream_slot.h"
 
 namespace mirva::camserver {
 
@@ -16,7 +20,7 @@ using nlohmann::json;
 
 namespace {
 
-bcam_base* camera_or_404(HttpApi& api, const std::string& name, httplib::Response& res) {
+bcam_base* camera_or_404(HttpApi& api, const std::string& name, Response& res) {
     EqFct* loc = find_location_or_404(api.camera_server(), name, res);
     if (!loc)
         return nullptr;
@@ -54,7 +58,7 @@ json header_json(const DeliveredImage& image) {
     };
 }
 
-void set_image_headers(httplib::Response& res, const DeliveredImage& image) {
+void set_image_headers(Response& res, const DeliveredImage& image) {
     const auto& h = image.header;
     const auto& e = h.img_ext_prm;
     res.set_header("X-Frame", std::to_string(h.img_prm.frame));
@@ -70,34 +74,59 @@ void set_image_headers(httplib::Response& res, const DeliveredImage& image) {
     res.set_header("Cache-Control", "no-store");
 }
 
-std::string png_of(const DeliveredImage& image) {
-    return encode_png(image.width, image.height, image.bytes_per_pixel, image.pixels.data());
+// Format, quality and scale of the query; nothing after replying 400.
+std::optional<FrameFormat> format_or_400(const Request& req, const char* fallback, bool allow_png, Response& res) {
+    std::string error;
+    auto f = frame_format_from(req.has_param("format") ? req.get_param_value("format") : fallback,
+                               req.get_param_value("quality"), req.get_param_value("scale"), allow_png, &error);
+    if (!f)
+        reply_error(res, 400, error);
+    return f;
+}
+
+bool wants_websocket(const Request& req) {
+    std::string upgrade = req.get_header_value("Upgrade");
+    for (char& c : upgrade)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return upgrade.find("websocket") != std::string::npos;
+}
+
+std::shared_ptr<StreamSlot> stream_slot_or_503(HttpApi& api, Response& res) {
+    auto slot = StreamSlot::take(api.connections(), api.max_streams());
+    if (!slot)
+        reply_error(res, 503, "too many streams and live sockets (at most " + std::to_string(api.max_streams()) +
+                                  " at a time, [http] max_streams): close one first");
+    return slot;
 }
 
 } // namespace
 
-void install_image_routes(httplib::Server& http, HttpApi& api) {
-    http.Get(R"(/api/locations/([^/]+)/image)", [&api](const httplib::Request& req, httplib::Response& res) {
+void install_image_routes(Router& http, HttpApi& api) {
+    http.Get(R"(/api/locations/([^/]+)/image)", [&api](const Request& req, Response& res) {
         bcam_base* cam = camera_or_404(api, req.matches[1], res);
         if (!cam)
             return;
-        const std::string format = req.has_param("format") ? req.get_param_value("format") : "png";
-        if (format != "png" && format != "raw")
-            return reply_error(res, 400, "format " + format + " refused: png or raw");
+        auto format = format_or_400(req, "png", true, res);
+        if (!format)
+            return;
         auto image = cam->latest_image();
         if (!image || image->width <= 0 || image->height <= 0)
             return reply_error(res, 404, std::string("location ") + cam->name() + " has delivered no image yet");
+        auto frame = api.encode_cache().get(cam->name(), image, *format);
         set_image_headers(res, *image);
-        if (format == "raw") {
+        res.set_header("X-Sequence", std::to_string(image->sequence));
+        switch (format->encoding) {
+        case Encoding::raw:
             res.set_header("X-Image-Header", header_json(*image).dump());
-            res.set_content(reinterpret_cast<const char*>(image->pixels.data()), image->pixels.size(),
-                            "application/octet-stream");
-            return;
+            if (frame->width != image->width || frame->height != image->height)
+                res.set_header("X-Scaled-Size", std::to_string(frame->width) + "x" + std::to_string(frame->height));
+            return res.set_content(reinterpret_cast<const char*>(frame->data()), frame->size(), "application/octet-stream");
+        case Encoding::jpeg: return res.set_content(frame->bytes, "image/jpeg");
+        case Encoding::png: return res.set_content(frame->bytes, "image/png");
         }
-        res.set_content(png_of(*image), "image/png");
     });
 
-    http.Get(R"(/api/locations/([^/]+)/stream)", [&api](const httplib::Request& req, httplib::Response& res) {
+    http.Get(R"(/api/locations/([^/]+)/stream)", [&api](const Request& req, Response& res) {
         bcam_base* cam = camera_or_404(api, req.matches[1], res);
         if (!cam)
             return;
@@ -110,41 +139,41 @@ void install_image_routes(httplib::Server& http, HttpApi& api) {
                 return reply_error(res, 400, "max_fps " + text + " refused: a positive number is needed");
             fps = std::min(fps, 50.0);
         }
-        const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(1.0 / fps));
-        // State of one stream, owned by its content provider (one request thread).
-        struct StreamState {
-            uint64_t seen = 0;
-            std::chrono::steady_clock::time_point next{};
-        };
-        auto slot = api.take_stream_slot();
+        auto format = format_or_400(req, "png", true, res);
+        if (!format)
+            return;
+        if (format->encoding == Encoding::raw)
+            return reply_error(res, 400, "format raw refused for a stream: png or jpeg");
+        auto slot = stream_slot_or_503(api, res);
         if (!slot)
-            return reply_error(res, 503, "too many streams (at most " + std::to_string(HttpApi::max_streams) +
-                                             " at a time): close one first");
-        auto state = std::make_shared<StreamState>();
-        res.set_header("Cache-Control", "no-store");
-        res.set_chunked_content_provider(
-            "multipart/x-mixed-replace; boundary=frame",
-            [&api, cam, period, state, slot](size_t, httplib::DataSink& sink) {
-                // Rate limit first, then wait for an image newer than the last one sent.
-                if (!api.wait_until(state->next))
-                    return false;
-                std::shared_ptr<const DeliveredImage> image;
-                while (!image) {
-                    if (api.stopping() || !sink.is_writable())
-                        return false;
-                    image = cam->wait_for_image(state->seen, std::chrono::milliseconds(200));
-                }
-                state->seen = image->sequence;
-                state->next = std::chrono::steady_clock::now() + period;
-                if (image->width <= 0 || image->height <= 0)
-                    return true;
-                const std::string png = png_of(*image);
-                const std::string head = "--frame\r\nContent-Type: image/png\r\nContent-Length: " +
-                                         std::to_string(png.size()) + "\r\nX-Frame: " +
-                                         std::to_string(image->header.img_prm.frame) + "\r\n\r\n";
-                return sink.write(head.data(), head.size()) && sink.write(png.data(), png.size()) &&
-                       sink.write("\r\n", 2);
-            });
+            return;
+        const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(1.0 / fps));
+        res.takeover = [&api, cam, format = *format, period, slot](ConnectionHandover& handover) {
+            std::make_shared<MjpegStream>(std::move(handover.stream), api, *cam, format, period, slot)->start();
+        };
+    });
+
+    http.Get(R"(/api/locations/([^/]+)/live)", [&api](const Request& req, Response& res) {
+        if (!wants_websocket(req))
+            return reply_error(res, 426, "GET " + req.matches[0] + " upgrades to a WebSocket (Upgrade: websocket)");
+        auto format = format_or_400(req, "jpeg", false, res);
+        if (!format)
+            return;
+        auto slot = stream_slot_or_503(api, res);
+        if (!slot)
+            return;
+        const std::string name = req.matches[1];
+        std::string refusal;
+        EqFct* loc = api.camera_server().find_location(name);
+        auto* cam = dynamic_cast<bcam_base*>(loc);
+        if (!loc)
+            refusal = "unknown location " + name;
+        else if (!cam)
+            refusal = "location " + name + " is not a camera location: no images";
+        res.takeover = [&api, cam, name, refusal, format = *format, slot](ConnectionHandover& handover) {
+            std::make_shared<LiveSession>(std::move(handover.stream), api, cam, name, refusal, format, slot)
+                ->start(std::move(handover.request));
+        };
     });
 }
 

@@ -162,14 +162,21 @@ json snapshot_json(const PropertySnapshot& s) {
     return o;
 }
 
-json location_properties_json(const EqFct& location, const std::set<std::string>* names) {
+json location_properties_json(const EqFct& location, const std::set<std::string>* names, bool with_spectra) {
     const auto all = snapshots(location);
     const Fold f = fold(all);
     auto wanted = [&](const std::string& n) { return !names || names->count(n); };
     json props = json::array();
     for (const auto& s : all)
-        if (s.group != feature_group && wanted(s.name))
-            props.push_back(snapshot_json(s));
+        if (s.group != feature_group && wanted(s.name)) {
+            json o = snapshot_json(s);
+            if (auto* points = std::get_if<std::vector<double>>(&s.value)) {
+                o["points"] = points->size();
+                if (!with_spectra)
+                    o["value"] = nullptr;
+            }
+            props.push_back(std::move(o));
+        }
     json features = json::array();
     for (const auto* m : f.mains) {
         if (!wanted(m->name))
@@ -190,6 +197,8 @@ std::optional<json> property_json(const EqFct& location, const std::string& name
     if (!one)
         return std::nullopt;
     json o = snapshot_json(*one);
+    if (auto* points = std::get_if<std::vector<double>>(&one->value))
+        o["points"] = points->size();
     if (one->group == feature_group) {
         const auto all = snapshots(location);
         const Fold f = fold(all);

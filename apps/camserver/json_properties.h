@@ -21,10 +21,14 @@ nlohmann::json value_json(const ClientValue& value);
 nlohmann::json snapshot_json(const PropertySnapshot& snapshot);
 
 // {"location", "properties": [...], "features": [...]}; names (when given) keeps only
-// the properties and features of those names.
-nlohmann::json location_properties_json(const EqFct& location, const std::set<std::string>* names);
+// the properties and features of those names. A spectrum gives its point count ("points")
+// and, only with with_spectra, its points ("value"; else null): a listing polled by
+// viewers stays small.
+nlohmann::json location_properties_json(const EqFct& location, const std::set<std::string>* names,
+                                        bool with_spectra = false);
 
-// The property's object (a feature's main property also carries the folded fields);
+// The property's object (a feature's main property also carries the folded fields; a
+// spectrum its points and their count);
 // nothing when the location has no property of that name.
 std::optional<nlohmann::json> property_json(const EqFct& location, const std::string& name);
 

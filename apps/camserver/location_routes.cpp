@@ -1,4 +1,4 @@
-// GET /api/locations, GET /api/locations/{loc}/properties[?names=A,B],
+// GET /api/locations, GET /api/locations/{loc}/properties[?names=A,B][&spectra=1],
 // GET and PUT /api/locations/{loc}/properties/{name}.
 #include <sstream>
 
@@ -44,7 +44,7 @@ json location_summary(EqFct& loc) {
 }
 
 // 404 for a name the location never had, 503 for a feature of its absent camera.
-void reply_unknown(httplib::Response& res, EqFct& loc, const std::string& name) {
+void reply_unknown(Response& res, EqFct& loc, const std::string& name) {
     if (auto absent = absent_feature(loc, name))
         return reply_error(res, absent->status, absent->message);
     reply_error(res, 404, std::string("unknown property ") + name + " of location " + loc.name());
@@ -62,27 +62,31 @@ std::set<std::string> split_names(const std::string& text) {
 
 } // namespace
 
-void install_location_routes(httplib::Server& http, HttpApi& api) {
-    http.Get("/api/locations", [&api](const httplib::Request&, httplib::Response& res) {
+void install_location_routes(Router& http, HttpApi& api) {
+    http.Get("/api/locations", [&api](const Request&, Response& res) {
         json list = json::array();
         for (EqFct* loc : api.camera_server().locations())
             list.push_back(location_summary(*loc));
         reply_json(res, json{{"locations", std::move(list)}});
     });
 
-    http.Get(R"(/api/locations/([^/]+)/properties)", [&api](const httplib::Request& req, httplib::Response& res) {
+    http.Get(R"(/api/locations/([^/]+)/properties)", [&api](const Request& req, Response& res) {
         EqFct* loc = find_location_or_404(api.camera_server(), req.matches[1], res);
         if (!loc)
             return;
+        const std::string spectra = req.get_param_value("spectra");
+        if (!spectra.empty() && spectra != "0" && spectra != "1")
+            return reply_error(res, 400, "spectra " + spectra + " refused: 0 or 1");
+        const bool with_spectra = spectra == "1";
         if (req.has_param("names")) {
             const auto names = split_names(req.get_param_value("names"));
-            reply_json(res, location_properties_json(*loc, &names));
+            reply_json(res, location_properties_json(*loc, &names, with_spectra));
         } else {
-            reply_json(res, location_properties_json(*loc, nullptr));
+            reply_json(res, location_properties_json(*loc, nullptr, with_spectra));
         }
     });
 
-    http.Get(R"(/api/locations/([^/]+)/properties/([^/]+))", [&api](const httplib::Request& req, httplib::Response& res) {
+    http.Get(R"(/api/locations/([^/]+)/properties/([^/]+))", [&api](const Request& req, Response& res) {
         EqFct* loc = find_location_or_404(api.camera_server(), req.matches[1], res);
         if (!loc)
             return;
@@ -95,7 +99,7 @@ void install_location_routes(httplib::Server& http, HttpApi& api) {
         reply_json(res, *o);
     });
 
-    http.Put(R"(/api/locations/([^/]+)/properties/([^/]+))", [&api](const httplib::Request& req, httplib::Response& res) {
+    http.Put(R"(/api/locations/([^/]+)/properties/([^/]+))", [&api](const Request& req, Response& res) {
         EqFct* loc = find_location_or_404(api.camera_server(), req.matches[1], res);
         if (!loc)
             return;

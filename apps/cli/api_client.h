@@ -8,9 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace httplib {
-class Client;
-}
+#include "http_client.h"
 
 namespace mirva::cli {
 
@@ -33,7 +31,7 @@ public:
 
 private:
     std::string url_;
-    std::unique_ptr<httplib::Client> client_;
+    std::unique_ptr<HttpClient> client_;
 };
 
 // Path segment with reserved characters percent-encoded.

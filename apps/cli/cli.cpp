@@ -26,13 +26,57 @@ std::string property_path(const std::string& loc, const std::string& name) {
     return location_path(loc) + "/properties/" + path_segment(name);
 }
 
-// A value as the terminal shows it: texts without quotes, numbers and lists as JSON.
+// A number as people read it: integers in full, other numbers to 6 significant digits
+// without trailing zeros (31.2, 0.000125, 1.5e+09).
+std::string number_text(double x) {
+    if (!std::isfinite(x))
+        return std::isnan(x) ? "nan" : (x > 0 ? "inf" : "-inf");
+    if (x == std::trunc(x) && std::fabs(x) < 1e15) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.0f", x);
+        return buf;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", x);
+    return buf;
+}
+
+// A value as the terminal shows it: texts without quotes, numbers for people, lists shortened.
 std::string value_text(const json& v) {
     if (v.is_string())
         return v.get<std::string>();
-    if (v.is_array() && v.size() > 8)
-        return "[" + std::to_string(v.size()) + " points: " + v[0].dump() + " ... " + v.back().dump() + "]";
+    if (v.is_number_float())
+        return number_text(v.get<double>());
+    if (v.is_array()) {
+        if (v.size() > 8)
+            return "[" + std::to_string(v.size()) + " points: " + value_text(v[0]) + " ... " + value_text(v.back()) + "]";
+        std::string out = "[";
+        for (size_t i = 0; i < v.size(); ++i)
+            out += (i ? ", " : "") + value_text(v[i]);
+        return out + "]";
+    }
     return v.dump();
+}
+
+// "  (35..999985, step 35)" from the limits and increment an object carries; "" without limits.
+std::string limits_text(const json& p) {
+    const char* lo_key = p.contains("egu_min") ? "egu_min" : "min";
+    const char* hi_key = p.contains("egu_max") ? "egu_max" : "max";
+    std::string out;
+    if (p.contains(lo_key) && p[lo_key].is_number() && p.contains(hi_key) && p[hi_key].is_number())
+        out = value_text(p[lo_key]) + ".." + value_text(p[hi_key]);
+    if (p.contains("inc") && p["inc"].is_number() && p["inc"].get<double>() > 0 &&
+        !(p["inc"].get<double>() == 1 && p.value("type", 0) != 2))
+        out += (out.empty() ? "step " : ", step ") + value_text(p["inc"]);
+    if (p.contains("points") && p["points"].is_number())
+        out += (out.empty() ? "" : ", ") + value_text(p["points"]) + " points";
+    return out.empty() ? "" : "  (" + out + ")";
+}
+
+std::string unit_text(const json& p) {
+    if (p.contains("unit") && p["unit"].is_string() && !p["unit"].get<std::string>().empty())
+        return " " + p["unit"].get<std::string>();
+    return "";
 }
 
 std::string pending_text(const json& p) {
@@ -41,8 +85,10 @@ std::string pending_text(const json& p) {
     return "";
 }
 
-// VALUE as JSON: a number when the whole text is one, else the text.
-json value_of_argument(const std::string& text) {
+// VALUE as JSON: a number when the whole text is one (unless as_text), else the text.
+json value_of_argument(const std::string& text, bool as_text) {
+    if (as_text)
+        return text;
     int64_t i = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), i);
     if (ec == std::errc() && end == text.data() + text.size() && !text.empty())
@@ -68,8 +114,12 @@ bool matches(const std::string& name, const std::string& pattern) {
     return upper(name).find(upper(pattern)) != std::string::npos;
 }
 
-int cmd_list(ApiClient& api, std::ostream& out) {
+int cmd_list(ApiClient& api, std::ostream& out, bool as_json) {
     json doc = api.get_json("/api/locations");
+    if (as_json) {
+        out << doc.dump(2) << "\n";
+        return 0;
+    }
     char line[256];
     std::snprintf(line, sizeof line, "%-12s %5s %6s %-12s %10s %7s %10s %-28s %s\n", "LOCATION", "TYPE", "ONLINE", "STATUS",
                   "FRAME.RATE", "FPS", "FRAMES", "STREAM(OK/FAIL/UND MISS/RES)", "ERROR");
@@ -95,49 +145,62 @@ int cmd_list(ApiClient& api, std::ostream& out) {
     return 0;
 }
 
-int cmd_props(ApiClient& api, std::ostream& out, const std::string& loc, const std::string& pattern) {
+int cmd_props(ApiClient& api, std::ostream& out, const std::string& loc, const std::string& pattern, bool as_json) {
     json doc = api.get_json(location_path(loc) + "/properties");
-    int shown = 0;
-    for (const auto& p : doc.value("properties", json::array())) {
-        const std::string name = p.value("name", "");
-        if (!matches(name, pattern))
-            continue;
-        out << name << " = " << value_text(p["value"]) << (p.value("writable", false) ? "" : "  (read-only)")
-            << pending_text(p) << "\n";
-        ++shown;
+    json properties = json::array(), features = json::array();
+    for (auto& p : doc.value("properties", json::array()))
+        if (matches(p.value("name", ""), pattern))
+            properties.push_back(std::move(p));
+    for (auto& f : doc.value("features", json::array()))
+        if (matches(f.value("name", ""), pattern))
+            features.push_back(std::move(f));
+    if (properties.empty() && features.empty() && !pattern.empty())
+        throw CliError("no property of location " + loc + " matches " + pattern);
+    if (as_json) {
+        out << json{{"location", loc}, {"properties", properties}, {"features", features}}.dump(2) << "\n";
+        return 0;
     }
-    for (const auto& f : doc.value("features", json::array())) {
-        const std::string name = f.value("name", "");
-        if (!matches(name, pattern))
-            continue;
-        out << name << " = " << value_text(f["value"]);
-        if (f.contains("unit") && f["unit"].is_string() && !f["unit"].get<std::string>().empty())
-            out << " " << f["unit"].get<std::string>();
+    for (const auto& p : properties) {
+        // A spectrum in the listing carries its point count only.
+        const std::string value = p.contains("points") && p["value"].is_null() ? "[spectrum]" : value_text(p["value"]);
+        out << p.value("name", "") << " = " << value << limits_text(p)
+            << (p.value("writable", false) ? "" : "  (read-only)") << pending_text(p) << "\n";
+    }
+    for (const auto& f : features) {
+        out << f.value("name", "") << " = " << value_text(f["value"]) << unit_text(f) << limits_text(f);
         if (f.contains("access") && f["access"] == 0)
             out << "  (read-only)";
         if (f.contains("categ") && f["categ"].is_string())
             out << "  [" << f["categ"].get<std::string>() << "]";
         out << pending_text(f) << "\n";
-        ++shown;
     }
-    if (shown == 0 && !pattern.empty())
-        throw CliError("no property of location " + loc + " matches " + pattern);
     return 0;
 }
 
-int cmd_get(ApiClient& api, std::ostream& out, const std::string& loc, const std::string& name) {
+int cmd_get(ApiClient& api, std::ostream& out, const std::string& loc, const std::string& name, bool as_json) {
     json p = api.get_json(property_path(loc, name));
+    if (as_json) {
+        out << p.dump(2) << "\n";
+        return 0;
+    }
     out << value_text(p["value"]) << pending_text(p) << "\n";
     return 0;
 }
 
-int cmd_set(ApiClient& api, std::ostream& out, const std::string& loc, const std::string& name, const std::string& value) {
-    json p = api.put_json(property_path(loc, name), json{{"value", value_of_argument(value)}});
-    out << loc << " " << name << " = " << value_text(p["value"]) << pending_text(p) << "\n";
+int cmd_set(ApiClient& api, std::ostream& out, const std::string& loc, const std::string& name, const std::string& value,
+            bool as_text, bool as_json) {
+    json p = api.put_json(property_path(loc, name), json{{"value", value_of_argument(value, as_text)}});
+    if (as_json) {
+        out << p.dump(2) << "\n";
+        return 0;
+    }
+    out << loc << " " << name << " = " << value_text(p["value"]) << unit_text(p) << pending_text(p) << "\n";
+    if (p.contains("note") && p["note"].is_string())
+        out << "note: " << p["note"].get<std::string>() << "\n";
     return 0;
 }
 
-int cmd_snap(ApiClient& api, std::ostream& out, const std::string& loc, const std::string& file) {
+int cmd_snap(ApiClient& api, std::ostream& out, const std::string& loc, const std::string& file, bool as_json) {
     std::string type;
     const std::string png = api.get_bytes(location_path(loc) + "/image", &type);
     if (type != "image/png")
@@ -145,11 +208,14 @@ int cmd_snap(ApiClient& api, std::ostream& out, const std::string& loc, const st
     std::ofstream f(file, std::ios::binary | std::ios::trunc);
     if (!f || !f.write(png.data(), static_cast<std::streamsize>(png.size())) || !f.flush())
         throw CliError("cannot write " + file);
-    out << file << ": " << png.size() << " bytes\n";
+    if (as_json)
+        out << json{{"location", loc}, {"file", file}, {"bytes", png.size()}, {"content_type", type}}.dump() << "\n";
+    else
+        out << file << ": " << png.size() << " bytes\n";
     return 0;
 }
 
-int cmd_watch(ApiClient& api, std::ostream& out, const std::string& loc, int count, int interval_ms) {
+int cmd_watch(ApiClient& api, std::ostream& out, const std::string& loc, int count, int interval_ms, bool as_json) {
     const std::string path = location_path(loc) + "/properties?names=ONLINE,FRAME.RATE,FRAME.COUNTER";
     for (int n = 0; count <= 0 || n < count; ++n) {
         if (n > 0)
@@ -161,24 +227,34 @@ int cmd_watch(ApiClient& api, std::ostream& out, const std::string& loc, int cou
             if (p["name"] == "FRAME.RATE") rate = p["value"];
             if (p["name"] == "FRAME.COUNTER") counter = p["value"];
         }
+        if (as_json) {  // one object per line
+            out << json{{"location", loc}, {"online", online}, {"frame_rate", rate}, {"frame_counter", counter}}.dump()
+                << "\n" << std::flush;
+            continue;
+        }
         char line[160];
-        std::snprintf(line, sizeof line, "\r%s: online %s  frame rate %7.2f Hz  frame counter %s   ", loc.c_str(),
-                      online.dump().c_str(), rate.is_number() ? rate.get<double>() : 0.0, counter.dump().c_str());
+        std::snprintf(line, sizeof line, "\r%s: online %s  frame rate %s Hz  frame counter %s   ", loc.c_str(),
+                      online.dump().c_str(), rate.is_number() ? number_text(rate.get<double>()).c_str() : "-",
+                      counter.dump().c_str());
         out << line << std::flush;
     }
-    out << "\n";
+    if (!as_json)
+        out << "\n";
     return 0;
 }
 
 // CONF.SAVE / CONF.LOAD: 1 requests it; the location sets 0 when done, -1 when it failed.
 int cmd_conf(ApiClient& api, std::ostream& out, const std::string& loc, const char* property, const char* what,
-             int timeout_s) {
+             int timeout_s, bool as_json) {
     api.put_json(property_path(loc, property), json{{"value", 1}});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
     while (std::chrono::steady_clock::now() < deadline) {
         json p = api.get_json(property_path(loc, property));
         if (p["value"] == 0) {
-            out << loc << ": features " << what << " (" << property << " = 0)\n";
+            if (as_json)
+                out << json{{"location", loc}, {"property", property}, {"value", 0}, {"done", what}}.dump() << "\n";
+            else
+                out << loc << ": features " << what << " (" << property << " = 0)\n";
             return 0;
         }
         if (p["value"] == -1)
@@ -195,7 +271,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     std::string server = "http://127.0.0.1:8080";
     if (const char* env = std::getenv("MIRVA_CAM_SERVER"); env && *env)
         server = env;
+    bool as_json = false, as_text = false;
+    // Global options may stand anywhere on the line: the subcommands pass them up.
+    app.fallthrough();
     app.add_option("--server", server, "Server URL (default http://127.0.0.1:8080 or MIRVA_CAM_SERVER)");
+    app.add_flag("--json", as_json, "Print the server's answers as JSON");
     app.require_subcommand(1);
 
     std::string loc, name, value, pattern, file;
@@ -211,6 +291,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     set->add_option("LOC", loc, "Location")->required();
     set->add_option("NAME", name, "Property")->required();
     set->add_option("VALUE", value, "New value")->required();
+    set->add_flag("--text,--string", as_text, "Send VALUE as a text even when it looks like a number");
     auto* snap = app.add_subcommand("snap", "Save the latest image as PNG");
     snap->add_option("LOC", loc, "Location")->required();
     snap->add_option("FILE", file, "PNG file to write")->required();
@@ -233,14 +314,14 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 
     try {
         ApiClient api(server);
-        if (*list) return cmd_list(api, out);
-        if (*props) return cmd_props(api, out, loc, pattern);
-        if (*get) return cmd_get(api, out, loc, name);
-        if (*set) return cmd_set(api, out, loc, name, value);
-        if (*snap) return cmd_snap(api, out, loc, file);
-        if (*watch) return cmd_watch(api, out, loc, count, interval_ms);
-        if (*save) return cmd_conf(api, out, loc, "CONF.SAVE", "saved", timeout_s);
-        if (*load) return cmd_conf(api, out, loc, "CONF.LOAD", "loaded", timeout_s);
+        if (*list) return cmd_list(api, out, as_json);
+        if (*props) return cmd_props(api, out, loc, pattern, as_json);
+        if (*get) return cmd_get(api, out, loc, name, as_json);
+        if (*set) return cmd_set(api, out, loc, name, value, as_text, as_json);
+        if (*snap) return cmd_snap(api, out, loc, file, as_json);
+        if (*watch) return cmd_watch(api, out, loc, count, interval_ms, as_json);
+        if (*save) return cmd_conf(api, out, loc, "CONF.SAVE", "saved", timeout_s, as_json);
+        if (*load) return cmd_conf(api, out, loc, "CONF.LOAD", "loaded", timeout_s, as_json);
     } catch (const CliError& e) {
         err << "mirva-cam: " << e.what() << "\n";
         return 1;

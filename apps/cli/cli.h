@@ -1,6 +1,7 @@
 // mirva-cam, the command-line client of the camera server's HTTP API.
-//   mirva-cam [--server URL] list | props LOC [PATTERN] | get LOC NAME | set LOC NAME VALUE
-//             | snap LOC FILE.png | watch LOC [--count N] | save LOC | load LOC
+//   mirva-cam [--server URL] [--json] list | props LOC [PATTERN] | get LOC NAME
+//             | set LOC NAME VALUE [--text] | snap LOC FILE.png | watch LOC [--count N] | save LOC | load LOC
+// --server and --json may stand anywhere on the line; --json prints the server's answers as JSON.
 // Every failure prints ONE line on err and gives a non-zero exit code.
 #pragma once
 

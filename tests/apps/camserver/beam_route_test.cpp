@@ -14,14 +14,14 @@ using mirva::test::TestServer;
 using nlohmann::json;
 using ::testing::HasSubstr;
 
-json body_of(const httplib::Result& r) { return r ? json::parse(r->body, nullptr, false) : json(); }
+json body_of(const mirva::test::Result& r) { return r ? json::parse(r->body, nullptr, false) : json(); }
 
-std::string error_of(const httplib::Result& r) {
+std::string error_of(const mirva::test::Result& r) {
     auto b = body_of(r);
     return b.is_object() && b.contains("error") && b["error"].is_string() ? b["error"].get<std::string>() : "";
 }
 
-httplib::Result post_beam(const TestServer& s, const std::string& serial, const std::string& body) {
+mirva::test::Result post_beam(const TestServer& s, const std::string& serial, const std::string& body) {
     return s.client().Post(("/api/emulator/cameras/" + serial + "/beam").c_str(), body, "application/json");
 }
 

@@ -2,7 +2,6 @@
 // 127.0.0.1 with an ephemeral HTTP port, and the polling helpers of the API tests.
 #pragma once
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 #include <stdlib.h>
 
@@ -11,7 +10,9 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -22,6 +23,7 @@
 
 #include "app.h"
 #include "eq_pylon.h"
+#include "http_client.h"
 
 namespace mirva::test {
 
@@ -35,6 +37,45 @@ inline bool eventually(const std::function<bool()>& pred, std::chrono::milliseco
     }
     return true;
 }
+
+// An answer, or nothing when the server could not be reached or broke off.
+using Result = std::optional<cli::HttpReply>;
+
+// The tests' HTTP client: one connection per request to 127.0.0.1:port.
+class TestClient {
+public:
+    explicit TestClient(int port) : client_("127.0.0.1", port) {
+        client_.set_timeouts(std::chrono::seconds(3), std::chrono::seconds(10));
+    }
+    void set_bearer_token_auth(std::string token) { client_.set_bearer_token(std::move(token)); }
+    Result Get(const std::string& path) { return call("GET", path, "", ""); }
+    Result Put(const std::string& path, const std::string& body, const std::string& type) { return call("PUT", path, body, type); }
+    Result Post(const std::string& path, const std::string& body, const std::string& type) { return call("POST", path, body, type); }
+    Result call(const std::string& method, const std::string& path, const std::string& body, const std::string& type,
+                const std::map<std::string, std::string>& headers = {}) {
+        try {
+            return client_.request(method, path, body, type, headers);
+        } catch (const cli::HttpError&) {
+            return std::nullopt;
+        }
+    }
+    // A streamed GET: the head (nothing on failure); on_head and on_data as HttpClient::get_streamed.
+    Result Get(const std::string& path, const std::function<bool(const cli::HttpReply&)>& on_head,
+               const std::function<bool(const char*, size_t)>& on_data) {
+        Result head;
+        try {
+            client_.get_streamed(path, [&](const cli::HttpReply& h) {
+                head = h;
+                return on_head(h);
+            }, on_data);
+        } catch (const cli::HttpError&) {
+        }
+        return head;
+    }
+
+private:
+    cli::HttpClient client_;
+};
 
 class TestServer {
 public:
@@ -79,11 +120,7 @@ public:
     int port() const { return port_; }
     const std::filesystem::path& dir() const { return dir_; }
 
-    httplib::Client client() const {
-        httplib::Client c("127.0.0.1", port_);
-        c.set_read_timeout(10, 0);
-        return c;
-    }
+    TestClient client() const { return TestClient(port_); }
 
     nlohmann::json get_json(const std::string& path) const {
         auto r = client().Get(path);
@@ -124,8 +161,8 @@ public:
             auto c = client();
             auto start = get_json(path);
             if (start.is_object() && start["value"] == 0)
-                c.Put(path.c_str(), R"({"value": 1})", "application/json");
-            auto r = c.Get(("/api/locations/" + loc + "/image").c_str());
+                c.Put(path, R"({"value": 1})", "application/json");
+            auto r = c.Get("/api/locations/" + loc + "/image");
             return r && r->status == 200;
         }, timeout);
     }

@@ -74,6 +74,41 @@ TEST(Cli, ReadsAndWritesProperties) {
     EXPECT_THAT(r.out, HasSubstr("= 127.0.0.1"));
 }
 
+TEST(Cli, JsonAnywhereServerAnywhereTextsAndLimits) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    // --server and --json after the command.
+    auto r = cli({"list", "--json", "--server", s.url()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    auto doc = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(doc.is_object()) << r.out;
+    EXPECT_EQ(doc["locations"].size(), 2u);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"get", "CAM1", "SERIAL", "--json"}, {"props", "CAM1", "EXPOSURE*", "--json"},
+          {"set", "CAM1", "EXPOSURETIMERAW", "7000", "--json"}, {"watch", "CAM1", "--count", "1", "--json"}}) {
+        r = cli(s, args);
+        EXPECT_EQ(r.code, 0) << args[0] << r.err;
+        EXPECT_FALSE(nlohmann::json::parse(r.out, nullptr, false).is_discarded()) << args[0] << ": " << r.out;
+    }
+    EXPECT_EQ(nlohmann::json::parse(cli(s, {"get", "CAM1", "SERIAL", "--json"}).out)["value"], 21000901);
+
+    // A text that looks like a number stays a text with --text.
+    r = cli(s, {"set", "CAM1", "DEVICEUSERID", "12345", "--text"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("= 12345"));
+    r = cli(s, {"set", "CAM1", "DEVICEUSERID", "12345"});  // without it, a number: refused by a text feature
+    EXPECT_EQ(r.code, 1);
+
+    // Limits, increment and unit beside the value; spectra as their point count.
+    r = cli(s, {"props", "CAM1", "EXPOSURETIMERAW"});
+    EXPECT_THAT(r.out, ::testing::ContainsRegex(R"re(EXPOSURETIMERAW = [0-9]+.*\([0-9]+\.\.[0-9]+, step [0-9]+\))re"));
+    r = cli(s, {"props", "CAM1", "IMGRATE"});
+    EXPECT_THAT(r.out, ::testing::ContainsRegex("IMGRATE = \\[spectrum\\]  \\([0-9]+ points\\)"));
+    // Numbers for people: no float noise in the list.
+    r = cli(s, {"list"});
+    EXPECT_THAT(r.out, Not(::testing::ContainsRegex("[0-9]\\.[0-9]{7,}")));
+}
+
 TEST(Cli, EveryFailureIsOneLineAndNonZero) {
     TestServer s;
     ASSERT_TRUE(s.wait_ready());

@@ -19,7 +19,7 @@
 #include <regex>
 #include <sstream>
 
-#include <httplib.h>
+#include "http_client.h"
 
 extern char** environ;
 
@@ -126,11 +126,10 @@ TEST(ServerProgram, PrintsTheViewerUrlServesAndStopsOnSigint) {
     ASSERT_TRUE(server.read_until(std::regex(R"(viewer: http://127\.0\.0\.1:([0-9]+)/\n)"), std::chrono::seconds(30), &m))
         << server.output();
     const int port = std::stoi(m[1]);
-    httplib::Client c("127.0.0.1", port);
-    auto r = c.Get("/api/locations");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 200);
-    EXPECT_THAT(r->body, HasSubstr("\"CAM2\""));
+    mirva::cli::HttpClient c("127.0.0.1", port);
+    auto r = c.request("GET", "/api/locations");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_THAT(r.body, HasSubstr("\"CAM2\""));
     kill(server.pid(), SIGINT);
     EXPECT_EQ(server.wait_exit(std::chrono::seconds(30)), 0) << server.output();
     EXPECT_THAT(server.output(), HasSubstr("all locations shut down"));

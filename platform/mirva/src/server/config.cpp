@@ -190,13 +190,14 @@ ServerConfig parse_config(std::string_view text, const std::string& source_name,
     }
 
     if (const toml::table* h = r.table(root, "", "http")) {
-        r.only_keys(*h, "http", {"address", "port", "allow_remote", "token"});
+        r.only_keys(*h, "http", {"address", "port", "allow_remote", "token", "max_streams"});
         std::string address = r.text(*h, "http", "address", false);
         if (!address.empty())
             cfg.http.address = address;
         cfg.http.port = static_cast<int>(r.integer(*h, "http", "port", 8080, 0, 65535));
         cfg.http.allow_remote = r.boolean(*h, "http", "allow_remote", false);
         cfg.http.token = r.text(*h, "http", "token", false);
+        cfg.http.max_streams = static_cast<int>(r.integer(*h, "http", "max_streams", cfg.http.max_streams, 0, 4096));
     }
 
     if (const toml::table* g = r.table(root, "", "gige")) {

@@ -75,6 +75,10 @@ struct HttpConfig {
     int port = 8080;
     bool allow_remote = false;
     std::string token;
+    // MJPEG streams and live sockets at a time. Each holds at most one image in flight (up to
+    // one frame of its camera, about 7 MB for 1920 x 1200 RGB raw, often shared with other
+    // viewers), so this bounds their memory: 64 x 7 MB = 450 MB at worst.
+    int max_streams = 64;
 };
 
 // The GigE Vision transport. While `enabled` is false no packet goes to any camera
