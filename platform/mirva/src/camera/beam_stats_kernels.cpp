@@ -147,11 +147,11 @@ __attribute__((target("avx2"))) inline __m256i gather(const __m256i (&masks)[3],
                            _mm256_shuffle_epi8(c, masks[2]));
 }
 
-// 32 values of an 8-bit row at column x (luminance for RGB) and, per value, 1 when the pixel is
-// saturated, else 0.
+// 32 values of an 8-bit row at column x (luminance for RGB); for RGB also each pixel's largest
+// channel, which tells whether it is saturated.
 template <bool Rgb>
 __attribute__((target("avx2"))) inline __m256i load8(const uint8_t* row, int x, const __m256i (&masks)[3][3],
-                                                    __m256i& saturated)
+                                                    __m256i& largest_channel)
 {
     const __m256i zero = _mm256_setzero_si256();
     if constexpr (Rgb) {
@@ -163,63 +163,73 @@ __attribute__((target("avx2"))) inline __m256i load8(const uint8_t* row, int x, 
             luma(_mm256_unpacklo_epi8(r, zero), _mm256_unpacklo_epi8(g, zero), _mm256_unpacklo_epi8(bl, zero));
         const __m256i hi =
             luma(_mm256_unpackhi_epi8(r, zero), _mm256_unpackhi_epi8(g, zero), _mm256_unpackhi_epi8(bl, zero));
-        saturated = _mm256_subs_epu8(_mm256_max_epu8(_mm256_max_epu8(r, g), bl), _mm256_set1_epi8(-2));
+        largest_channel = _mm256_max_epu8(_mm256_max_epu8(r, g), bl);
         return _mm256_packus_epi16(lo, hi);
     } else {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
-        saturated = _mm256_subs_epu8(v, _mm256_set1_epi8(-2));
+        largest_channel = v;
         return v;
     }
 }
 
 // Rows of 32 columns from x, of a group of `Rows` rows (1..4) that share the loads and stores
 // of the column sums. The narrow column sums of a 32-column block hold, in this order, columns
-// 0-7, 16-23, 8-15, 24-31 of the block (the order the byte pairs widen in).
+// 0-7, 16-23, 8-15, 24-31 of the block (the order the byte pairs widen in). Saturated pixels
+// are not counted here: only rows whose largest sample (for RGB: channel) is 255 hold any, and
+// `count_saturated8` counts them afterwards, which keeps the common rows' loop short.
 template <bool Rgb, int Rows>
 __attribute__((target("avx2"))) void group8(const uint8_t* const* rows, int vector_end, __m256i threshold,
                                            const __m256i (&masks)[3][3], uint16_t* narrow, uint64_t* row_sums,
-                                           uint32_t* row_peaks, uint64_t* saturated_counts)
+                                           uint32_t* row_peaks, uint32_t* row_largest)
 {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i ones = _mm256_set1_epi8(1);
-    __m256i sum[Rows], peak[Rows], saturated_total[Rows];
+    __m256i sum[Rows], peak[Rows], largest[Rows];
     for (int k = 0; k < Rows; ++k)
-        sum[k] = peak[k] = saturated_total[k] = zero;
-    int x = 0;
-    while (x < vector_end) {
-        // The 8-bit saturated counters hold 255 blocks.
-        const int chunk_end = std::min(vector_end, x + 255 * 32);
-        __m256i saturated[Rows];
-        for (int k = 0; k < Rows; ++k)
-            saturated[k] = zero;
-        for (; x < chunk_end; x += 32) {
-            __m256i value[4] = {zero, zero, zero, zero};
-            for (int k = 0; k < Rows; ++k) {
-                __m256i is_saturated;
-                const __m256i v = load8<Rgb>(rows[k], x, masks, is_saturated);
-                value[k] = _mm256_subs_epu8(v, threshold);
-                sum[k] = _mm256_add_epi64(sum[k], _mm256_sad_epu8(value[k], zero));
-                peak[k] = _mm256_max_epu8(peak[k], v);
-                saturated[k] = _mm256_add_epi8(saturated[k], is_saturated);
-            }
-            __m256i lo = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(value[0], value[1]), ones);
-            __m256i hi = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(value[0], value[1]), ones);
-            if constexpr (Rows > 2) {
-                lo = _mm256_add_epi16(lo, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(value[2], value[3]), ones));
-                hi = _mm256_add_epi16(hi, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(value[2], value[3]), ones));
-            }
-            auto* c = reinterpret_cast<__m256i*>(narrow + x);
-            _mm256_storeu_si256(c, _mm256_add_epi16(_mm256_loadu_si256(c), lo));
-            _mm256_storeu_si256(c + 1, _mm256_add_epi16(_mm256_loadu_si256(c + 1), hi));
+        sum[k] = peak[k] = largest[k] = zero;
+    for (int x = 0; x < vector_end; x += 32) {
+        __m256i value[4] = {zero, zero, zero, zero};
+        for (int k = 0; k < Rows; ++k) {
+            __m256i largest_channel;
+            const __m256i v = load8<Rgb>(rows[k], x, masks, largest_channel);
+            value[k] = _mm256_subs_epu8(v, threshold);
+            sum[k] = _mm256_add_epi64(sum[k], _mm256_sad_epu8(value[k], zero));
+            peak[k] = _mm256_max_epu8(peak[k], v);
+            if constexpr (Rgb)
+                largest[k] = _mm256_max_epu8(largest[k], largest_channel);
         }
-        for (int k = 0; k < Rows; ++k)
-            saturated_total[k] = _mm256_add_epi64(saturated_total[k], _mm256_sad_epu8(saturated[k], zero));
+        __m256i lo = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(value[0], value[1]), ones);
+        __m256i hi = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(value[0], value[1]), ones);
+        if constexpr (Rows > 2) {
+            lo = _mm256_add_epi16(lo, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(value[2], value[3]), ones));
+            hi = _mm256_add_epi16(hi, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(value[2], value[3]), ones));
+        }
+        auto* c = reinterpret_cast<__m256i*>(narrow + x);
+        _mm256_storeu_si256(c, _mm256_add_epi16(_mm256_loadu_si256(c), lo));
+        _mm256_storeu_si256(c + 1, _mm256_add_epi16(_mm256_loadu_si256(c + 1), hi));
     }
     for (int k = 0; k < Rows; ++k) {
         row_sums[k] = sum_u64(sum[k]);
         row_peaks[k] = max_u8(peak[k]);
-        saturated_counts[k] = sum_u64(saturated_total[k]);
+        row_largest[k] = Rgb ? max_u8(largest[k]) : row_peaks[k];
     }
+}
+
+// Saturated pixels among a row's first `vector_end` pixels.
+template <bool Rgb>
+__attribute__((target("avx2"))) uint64_t count_saturated8(const uint8_t* row, int vector_end,
+                                                          const __m256i (&masks)[3][3])
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i all = _mm256_set1_epi8(-1);
+    __m256i count = zero;
+    for (int x = 0; x < vector_end; x += 32) {
+        __m256i largest_channel;
+        load8<Rgb>(row, x, masks, largest_channel);
+        const __m256i saturated = _mm256_and_si256(_mm256_cmpeq_epi8(largest_channel, all), _mm256_set1_epi8(1));
+        count = _mm256_add_epi64(count, _mm256_sad_epu8(saturated, zero));
+    }
+    return sum_u64(count);
 }
 
 // Column of the image for entry j of a block's narrow column sums.
@@ -249,26 +259,27 @@ __attribute__((target("avx2"))) void project8_avx2(const Window& w, Projections&
         for (int y = band; y < band_end; y += kGroup) {
             const int count = std::min(kGroup, band_end - y);
             const uint8_t* rows[4];
-            uint64_t row_sums[4], saturated_counts[4];
-            uint32_t row_peaks[4];
+            uint64_t row_sums[4];
+            uint32_t row_peaks[4], row_largest[4];
             for (int k = 0; k < count; ++k)
                 rows[k] = row_of(w, y + k);
             switch (count) {
             case 4:
-                group8<Rgb, 4>(rows, vector_end, threshold, masks, narrow.data(), row_sums, row_peaks, saturated_counts);
+                group8<Rgb, 4>(rows, vector_end, threshold, masks, narrow.data(), row_sums, row_peaks, row_largest);
                 break;
             case 3:
-                group8<Rgb, 3>(rows, vector_end, threshold, masks, narrow.data(), row_sums, row_peaks, saturated_counts);
+                group8<Rgb, 3>(rows, vector_end, threshold, masks, narrow.data(), row_sums, row_peaks, row_largest);
                 break;
             case 2:
-                group8<Rgb, 2>(rows, vector_end, threshold, masks, narrow.data(), row_sums, row_peaks, saturated_counts);
+                group8<Rgb, 2>(rows, vector_end, threshold, masks, narrow.data(), row_sums, row_peaks, row_largest);
                 break;
             default:
-                group8<Rgb, 1>(rows, vector_end, threshold, masks, narrow.data(), row_sums, row_peaks, saturated_counts);
+                group8<Rgb, 1>(rows, vector_end, threshold, masks, narrow.data(), row_sums, row_peaks, row_largest);
                 break;
             }
             for (int k = 0; k < count; ++k) {
-                uint64_t row_sum = row_sums[k], saturated_count = saturated_counts[k];
+                uint64_t row_sum = row_sums[k];
+                uint64_t saturated_count = row_largest[k] == 255 ? count_saturated8<Rgb>(rows[k], vector_end, masks) : 0;
                 uint32_t row_max = row_peaks[k];
                 for (int x = vector_end; x < n; ++x) {
                     bool is_saturated = false;
@@ -300,6 +311,20 @@ __attribute__((target("avx2"))) void project8_avx2(const Window& w, Projections&
     out.peak = peak;
 }
 
+// Samples at or above full scale among a Mono16 row's first `vector_end` samples.
+__attribute__((target("avx2"))) uint64_t count_saturated16(const uint8_t* row, int vector_end, __m256i full)
+{
+    __m256i count = _mm256_setzero_si256();
+    for (int x = 0; x < vector_end; x += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 2 * static_cast<size_t>(x)));
+        count = _mm256_sub_epi16(count, _mm256_cmpeq_epi16(_mm256_max_epu16(v, full), v));
+    }
+    // At most 4096 blocks: the 16-bit counters hold them.
+    const __m256i count32 = _mm256_madd_epi16(count, _mm256_set1_epi16(1));
+    return sum_u64(_mm256_add_epi64(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(count32)),
+                                    _mm256_cvtepu32_epi64(_mm256_extracti128_si256(count32, 1))));
+}
+
 // Mono16: 32-bit column sums flushed every 65536 rows (65535 * 65536 < 2^32).
 __attribute__((target("avx2"))) void project16_avx2(const Window& w, Projections& out)
 {
@@ -313,9 +338,9 @@ __attribute__((target("avx2"))) void project16_avx2(const Window& w, Projections
     int pending = 0;
     for (int y = 0; y < h; ++y) {
         const uint8_t* row = row_of(w, y);
-        // A row holds at most 4096 blocks: the 16-bit saturated counters and the 32-bit row
-        // sum lanes (n / 8 values below 2^16 each) cannot overflow.
-        __m256i sum = zero, row_peak = zero, saturated = zero;
+        // A row holds at most 4096 blocks: the 32-bit row sum lanes (n / 8 values below 2^16
+        // each) cannot overflow.
+        __m256i sum = zero, row_peak = zero;
         int x = 0;
         for (; x < vector_end; x += 16) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 2 * static_cast<size_t>(x)));
@@ -327,16 +352,13 @@ __attribute__((target("avx2"))) void project16_avx2(const Window& w, Projections
             _mm256_storeu_si256(c + 1, _mm256_add_epi32(_mm256_loadu_si256(c + 1), hi));
             sum = _mm256_add_epi32(sum, _mm256_add_epi32(lo, hi));
             row_peak = _mm256_max_epu16(row_peak, v);
-            saturated = _mm256_sub_epi16(saturated, _mm256_cmpeq_epi16(_mm256_max_epu16(v, full), v));
         }
         const __m256i sum64 = _mm256_add_epi64(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(sum)),
                                                _mm256_cvtepu32_epi64(_mm256_extracti128_si256(sum, 1)));
         uint64_t row_sum = sum_u64(sum64);
-        const __m256i saturated32 = _mm256_madd_epi16(saturated, _mm256_set1_epi16(1));
-        const __m256i saturated64 = _mm256_add_epi64(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(saturated32)),
-                                                     _mm256_cvtepu32_epi64(_mm256_extracti128_si256(saturated32, 1)));
-        uint64_t saturated_count = sum_u64(saturated64);
         uint32_t row_max = max_u16(row_peak);
+        // Only rows that reach full scale hold saturated pixels: counted in a second look.
+        uint64_t saturated_count = row_max >= w.full_scale ? count_saturated16(row, vector_end, full) : 0;
         for (; x < n; ++x) {
             bool is_saturated = false;
             const uint32_t v = sample(w, row, x, is_saturated);
