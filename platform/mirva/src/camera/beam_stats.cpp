@@ -1,8 +1,9 @@
-// Beam statistics in one pass: every row adds its pixels above the threshold to narrow
-// column sums and gives its own sum; centroid and widths then come from the two projections,
-// which hold a few thousand values. The row loops are plain loops over contiguous samples
-// that the compiler vectorises.
+// Beam statistics in one pass over the window (camera/beam_stats_kernels.cpp): per-column and
+// per-row sums of the values above the threshold; centroid and widths then come exactly from
+// the two projections, which hold a few thousand values.
 #include <mirva/beam_stats.h>
+
+#include "camera/beam_stats_kernels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,80 +16,8 @@ namespace mirva {
 
 namespace {
 
-// Widest window a row's 32-bit sum of 16-bit values holds.
+// Widest window the narrow column sums of the pass are sized for.
 constexpr int kMaxColumns = 65536;
-
-// Adds the values of one row above the threshold to the column sums; returns their sum.
-template <class P, class C>
-uint32_t add_row(const P* row, int n, P threshold, C* columns)
-{
-    uint32_t sum = 0;
-    for (int i = 0; i < n; ++i) {
-        const P v = row[i];
-        const P w = v > threshold ? static_cast<P>(v - threshold) : P{0};
-        columns[i] = static_cast<C>(columns[i] + w);
-        sum += w;
-    }
-    return sum;
-}
-
-template <class P>
-P row_max(const P* row, int n)
-{
-    P m = 0;
-    for (int i = 0; i < n; ++i)
-        m = std::max(m, row[i]);
-    return m;
-}
-
-template <class P>
-uint32_t count_equal(const P* row, int n, P value)
-{
-    uint32_t count = 0;
-    for (int i = 0; i < n; ++i)
-        count += row[i] == value ? 1u : 0u;
-    return count;
-}
-
-// Projections and extremes of the window, in image pixels of the window.
-struct Pass {
-    std::vector<uint64_t> columns;   // per column of the window
-    std::vector<uint64_t> rows;      // per row of the window
-    uint32_t peak = 0;
-    int peak_x = 0, peak_y = 0;
-    bool has_peak = false;
-    uint64_t saturated = 0;
-};
-
-// Runs over rows given by `row_at(y)` (samples of type P, n of them). C: narrow column sums,
-// flushed into the 64-bit ones every `flush_rows` rows before they could overflow.
-template <class P, class C, class RowAt, class Saturated>
-void run(Pass& pass, int n, int h, P threshold, int flush_rows, RowAt&& row_at, Saturated&& saturated_in_row)
-{
-    pass.columns.assign(static_cast<size_t>(n), 0);
-    pass.rows.assign(static_cast<size_t>(h), 0);
-    std::vector<C> narrow(static_cast<size_t>(n), 0);
-    int pending = 0;
-    for (int y = 0; y < h; ++y) {
-        const P* row = row_at(y);
-        pass.rows[static_cast<size_t>(y)] = add_row(row, n, threshold, narrow.data());
-        const P m = row_max(row, n);
-        if (!pass.has_peak || m > pass.peak) {
-            pass.has_peak = true;
-            pass.peak = m;
-            pass.peak_x = static_cast<int>(std::find(row, row + n, m) - row);
-            pass.peak_y = y;
-        }
-        pass.saturated += saturated_in_row(y, row);
-        if (++pending == flush_rows || y == h - 1) {
-            for (int i = 0; i < n; ++i) {
-                pass.columns[static_cast<size_t>(i)] += narrow[static_cast<size_t>(i)];
-                narrow[static_cast<size_t>(i)] = 0;
-            }
-            pending = 0;
-        }
-    }
-}
 
 // Mean and RMS width of a projection, in its own indices; false when it holds nothing.
 bool moments(const std::vector<uint64_t>& projection, double& mean, double& rms, double& total)
@@ -148,50 +77,24 @@ BeamStats compute_beam_stats(const StatsImage& image, const StatsOptions& option
     const uint8_t* first = image.pixels + static_cast<size_t>(y0) * stride + static_cast<size_t>(x0) * static_cast<size_t>(bpp);
     const int threshold = std::max(0, options.threshold);
 
-    Pass pass;
-    if (bpp == 1) {
-        const auto t = static_cast<uint8_t>(std::min(threshold, 255));
-        run<uint8_t, uint16_t>(pass, n, h, t, 256, [&](int y) { return first + static_cast<size_t>(y) * stride; },
-                               [&](int, const uint8_t* row) { return count_equal<uint8_t>(row, n, 255); });
-    } else if (bpp == 2) {
-        const int bits = image.effective_bits > 8 && image.effective_bits <= 16 ? image.effective_bits : 16;
-        const auto full = static_cast<uint16_t>((1u << bits) - 1);
-        const auto t = static_cast<uint16_t>(std::min(threshold, 65535));
-        // Rows of 16-bit samples: copied when the buffer is not aligned for them.
-        std::vector<uint16_t> line(static_cast<size_t>(n));
-        const bool aligned = reinterpret_cast<uintptr_t>(first) % alignof(uint16_t) == 0 && stride % 2 == 0;
-        auto row_at = [&](int y) -> const uint16_t* {
-            const uint8_t* p = first + static_cast<size_t>(y) * stride;
-            if (aligned)
-                return reinterpret_cast<const uint16_t*>(p);
-            std::memcpy(line.data(), p, line.size() * 2);
-            return line.data();
-        };
+    stats_kernels::Window window;
+    window.first = first;
+    window.stride = stride;
+    window.width = n;
+    window.height = h;
+    window.bytes_per_pixel = bpp;
+    if (bpp == 2) {
         // Values above the effective bits count as saturated as well.
-        run<uint16_t, uint32_t>(pass, n, h, t, kMaxColumns, row_at, [&](int, const uint16_t* row) {
-            uint32_t count = 0;
-            for (int i = 0; i < n; ++i)
-                count += row[i] >= full ? 1u : 0u;
-            return count;
-        });
+        const int bits = image.effective_bits > 8 && image.effective_bits <= 16 ? image.effective_bits : 16;
+        window.full_scale = (1u << bits) - 1;
+        window.threshold = static_cast<uint32_t>(std::min(threshold, 65535));
     } else {
-        const auto t = static_cast<uint8_t>(std::min(threshold, 255));
-        std::vector<uint8_t> luma(static_cast<size_t>(n));
-        std::vector<uint32_t> saturated_rows(static_cast<size_t>(h), 0);
-        auto row_at = [&](int y) -> const uint8_t* {
-            const uint8_t* p = first + static_cast<size_t>(y) * stride;
-            uint32_t saturated = 0;
-            for (int i = 0; i < n; ++i) {
-                const uint32_t r = p[3 * i], g = p[3 * i + 1], b = p[3 * i + 2];
-                luma[static_cast<size_t>(i)] = static_cast<uint8_t>((77 * r + 150 * g + 29 * b) >> 8);
-                saturated += std::max({r, g, b}) == 255 ? 1u : 0u;
-            }
-            saturated_rows[static_cast<size_t>(y)] = saturated;
-            return luma.data();
-        };
-        run<uint8_t, uint16_t>(pass, n, h, t, 256, row_at,
-                               [&](int y, const uint8_t*) { return saturated_rows[static_cast<size_t>(y)]; });
+        window.full_scale = 255;
+        window.threshold = static_cast<uint32_t>(std::min(threshold, 255));
     }
+    stats_kernels::Projections pass;
+    if (!stats_kernels::project_vector(window, pass))
+        stats_kernels::project_plain(window, pass);
 
     double mx = 0, my = 0, rx = 0, ry = 0, total = 0, total_y = 0;
     const bool any = moments(pass.columns, mx, rx, total) && moments(pass.rows, my, ry, total_y);
