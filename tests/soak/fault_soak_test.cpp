@@ -375,7 +375,7 @@ TEST_F(FaultSoak, LocationsRecoverAndKeepTheirSettingsThroughRandomFaults)
     config.state_save_period = std::chrono::seconds(2);
     config.image_directory = dir_;
     for (size_t i = 0; i < sites_.size(); ++i) {
-        emu::Instance().Plug({sites_[i].serial, sites_[i].model, "", "", ""});
+        emu::Instance().Plug({sites_[i].serial, sites_[i].model, "", "", "", emu::EPattern::Counter, {}});
         config.locations.push_back({"SOAK" + std::to_string(i + 1),
                                     CODE_PYLON,
                                     {{"SERIAL", sites_[i].serial},
@@ -463,7 +463,7 @@ TEST_F(FaultSoak, LocationsRecoverAndKeepTheirSettingsThroughRandomFaults)
             for (Site* s : hit) {
                 if (kind == unplug_with_writes)
                     client_writes(*s, 3, log);  // while away: features refused, own properties kept
-                emu::Instance().Plug({s->serial, s->model, "", "", ""});
+                emu::Instance().Plug({s->serial, s->model, "", "", "", emu::EPattern::Counter, {}});
             }
             if (kind == unplug_with_writes && std::bernoulli_distribution(0.5)(rng_)) {
                 // Writes while the locations set themselves up again: each feature either

@@ -93,7 +93,7 @@ SERIAL = 21000001
         cfg.image_directory = dir;
         ASSERT_TRUE(cfg.gige.enabled);
         Pylon::PylonInitialize();
-        Pylon::Emulator::Instance().Plug({"21000001", "minimal_area", "", "", ""});
+        Pylon::Emulator::Instance().Plug({"21000001", "minimal_area", "", "", "", Pylon::Emulator::EPattern::Counter, {}});
         // As the server's start-up does for an enabled [gige] table.
         static std::atomic<bool> registered{false};
         if (!registered.exchange(true))
