@@ -20,11 +20,14 @@ import { chromium } from 'playwright-core';
 const CHROMIUM = process.env.MIRVA_CHROMIUM || '/usr/bin/chromium';
 
 function parseArgs(argv) {
-  const a = { server: null, screenshot: null, headed: false };
+  const a = { server: null, screenshot: null, headed: false, rateReportOnly: false };
   for (let i = 0; i < argv.length; i++) {
     if (argv[i] === '--server') a.server = argv[++i];
     else if (argv[i] === '--screenshot') a.screenshot = argv[++i];
     else if (argv[i] === '--headed') a.headed = true;
+    // A server built with sanitizers runs several times slower than the product: the drawn
+    // rate is then measured and printed, and the 90 % requirement is not checked.
+    else if (argv[i] === '--rate-report-only') a.rateReportOnly = true;
     else throw new Error(`unknown argument ${argv[i]}`);
   }
   if (!a.server) throw new Error('usage: node e2e.mjs --server PATH [--screenshot FILE]');
@@ -417,7 +420,11 @@ async function main() {
         const drawn = (b.drawn - a.drawn) / seconds, camera = (b.frame - a.frame) / seconds;
         console.log(`INFO ${name}: drawn ${drawn.toFixed(1)} images/s, camera ${camera.toFixed(1)} frames/s over ${seconds.toFixed(1)} s`);
         if (!(camera > 0)) throw new Error(`${name}: no new frames in 10 s`);
-        if (drawn < 0.9 * camera) throw new Error(`${name}: drawn ${drawn.toFixed(1)}/s is below 90 % of the camera's ${camera.toFixed(1)}/s`);
+        if (drawn < 0.9 * camera) {
+          const text = `${name}: drawn ${drawn.toFixed(1)}/s is below 90 % of the camera's ${camera.toFixed(1)}/s`;
+          if (!args.rateReportOnly) throw new Error(text);
+          console.log(`INFO ${text} (sanitizer build: reported, not checked)`);
+        }
       }
       await cam('CAM1').locator('button').click();
     });
