@@ -2,6 +2,8 @@
 // feature-file loads against the thread's passes and against its end.
 #include <gmock/gmock.h>
 
+#include <filesystem>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +25,13 @@ class RunningFaults : public LocationFixture {
 protected:
     void SetUp() override
     {
+        // Feature files are written beside the process: each test gets a folder of its own,
+        // since the tests of this suite run side by side and share the file names.
+        char dir_template[] = "/tmp/mirva_running_fault_XXXXXX";
+        ASSERT_NE(::mkdtemp(dir_template), nullptr);
+        dir_ = dir_template;
+        old_cwd_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
         LocationFixture::SetUp();
         plug("1001");
         loc = add_location("FF", {{"SERIAL", "1001"}});
@@ -33,10 +42,14 @@ protected:
     void TearDown() override
     {
         LocationFixture::TearDown();
-        for (const char* file : {"FF.pfs", "FF_a3", "FF_a3save"})
-            ::unlink(file);
+        if (!old_cwd_.empty())
+            std::filesystem::current_path(old_cwd_);
+        std::error_code ignored;
+        if (!dir_.empty())
+            std::filesystem::remove_all(dir_, ignored);
     }
     EqFctPylon* loc = nullptr;
+    std::filesystem::path dir_, old_cwd_;
 };
 
 // The camera thread stops a start that failed, as it stops after a failed frame: the next
