@@ -140,8 +140,13 @@ DeviceCallbackHandle CPylonDevice::RegisterRemovalCallback(DeviceCallback callba
 
 bool CPylonDevice::DeregisterRemovalCallback(DeviceCallbackHandle handle)
 {
-    std::lock_guard lock(mutex_);
-    return callbacks_.erase(handle) > 0;
+    std::unique_lock lock(mutex_);
+    const bool erased = callbacks_.erase(handle) > 0;
+    // A pass of the callbacks in progress may still be calling this one: wait until it is
+    // over (not from inside a callback, and not forever: a callback is short).
+    if (callbacks_runner_ != std::thread::id{} && callbacks_runner_ != std::this_thread::get_id())
+        callbacks_done_.wait_for(lock, std::chrono::seconds(10), [this] { return callbacks_runner_ == std::thread::id{}; });
+    return erased;
 }
 
 void CPylonDevice::OnRemoved()
@@ -165,9 +170,15 @@ void CPylonDevice::RunRemovalCallbacks()
         std::lock_guard lock(mutex_);
         for (const auto& [handle, cb] : callbacks_)
             callbacks.push_back(cb);
+        callbacks_runner_ = std::this_thread::get_id();
     }
     for (const auto& cb : callbacks)
         cb(this);
+    {
+        std::lock_guard lock(mutex_);
+        callbacks_runner_ = std::thread::id{};
+    }
+    callbacks_done_.notify_all();
 }
 
 } // namespace Pylon::detail

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <GenApi/NodeMapFactory.h>
@@ -51,6 +53,10 @@ private:
     AccessModeSet mode_;
     std::map<DeviceCallbackHandle, DeviceCallback> callbacks_;
     DeviceCallbackHandle next_handle_ = 1;
+    // The callback thread while it runs the removal callbacks (default id: none running):
+    // deregistration waits for that pass, so a callback's holder may be freed afterwards.
+    std::thread::id callbacks_runner_;
+    std::condition_variable callbacks_done_;
     std::vector<std::unique_ptr<CPylonStreamGrabber>> grabbers_; // by channel index, created on demand
 };
 
