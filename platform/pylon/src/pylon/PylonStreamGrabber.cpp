@@ -91,6 +91,19 @@ constexpr const char* kGrabberDescription = R"(<?xml version="1.0" encoding="utf
 </RegisterDescription>
 )";
 
+// What the camera said about a frame, as the grab result reports it.
+void FillFromHeader(GrabResult& r, const Transport::FrameHeader& header)
+{
+    r.m_PixelType = header.pixelType;
+    r.m_SizeX = static_cast<int32_t>(header.sizeX);
+    r.m_SizeY = static_cast<int32_t>(header.sizeY);
+    r.m_OffsetX = static_cast<int32_t>(header.offsetX);
+    r.m_OffsetY = static_cast<int32_t>(header.offsetY);
+    r.m_PaddingX = static_cast<int32_t>(header.paddingX);
+    r.m_BlockID = header.blockId;
+    r.m_TimeStamp = header.timeStamp;
+}
+
 } // namespace
 
 CPylonStreamGrabber::CPylonStreamGrabber(Transport::IStreamChannel& channel, String_t serial, const std::atomic<bool>& removed,
@@ -363,14 +376,7 @@ bool CPylonStreamGrabber::DeliverFrame(const Transport::FrameHeader& header, con
     r.m_hBuffer = b;
     r.m_pContext = b->context;
     r.m_pBuffer = b->memory;
-    r.m_PixelType = header.pixelType;
-    r.m_SizeX = static_cast<int32_t>(header.sizeX);
-    r.m_SizeY = static_cast<int32_t>(header.sizeY);
-    r.m_OffsetX = static_cast<int32_t>(header.offsetX);
-    r.m_OffsetY = static_cast<int32_t>(header.offsetY);
-    r.m_PaddingX = static_cast<int32_t>(header.paddingX);
-    r.m_BlockID = header.blockId;
-    r.m_TimeStamp = header.timeStamp;
+    FillFromHeader(r, header);
     b->state = Grabbed;
     PushResult(std::move(r));
     return true;
@@ -421,14 +427,7 @@ bool CPylonStreamGrabber::DeliverInPlace(void* memory, const Transport::FrameHea
     r.m_pContext = b->context;
     r.m_pBuffer = b->memory;
     r.m_PayloadSize = static_cast<int64_t>(std::min(payloadSize, b->size));
-    r.m_PixelType = header.pixelType;
-    r.m_SizeX = static_cast<int32_t>(header.sizeX);
-    r.m_SizeY = static_cast<int32_t>(header.sizeY);
-    r.m_OffsetX = static_cast<int32_t>(header.offsetX);
-    r.m_OffsetY = static_cast<int32_t>(header.offsetY);
-    r.m_PaddingX = static_cast<int32_t>(header.paddingX);
-    r.m_BlockID = header.blockId;
-    r.m_TimeStamp = header.timeStamp;
+    FillFromHeader(r, header);
     if (!complete) {
         ++failed_;
         r.m_ErrorCode = errorCode;
