@@ -143,6 +143,11 @@ public:
     // image newer than `seen` (null on timeout).
     uint64_t delivered_images() const;
     std::shared_ptr<const mirva::DeliveredImage> wait_for_image(uint64_t seen, std::chrono::milliseconds timeout) const;
+    // Clients: `wake` runs on the image-output thread after each delivered image until it is
+    // removed, and may still run once while its removal is under way; it must only hand the
+    // news on (post work elsewhere). Returns the id that removes it.
+    uint64_t add_image_listener(std::function<void()> wake);
+    void remove_image_listener(uint64_t id);
     // The calibration image in store (null when none).
     std::shared_ptr<const mirva::DeliveredImage> calib_image() const;
     // The port the TCP sender listens on (0 when it does not listen).
@@ -273,6 +278,12 @@ public:
     // because the next frame may already change the effective bits (0: from those bits)
     int out_bpp = 0;
 
+    // Image-output thread, under out_mx: the storage of the output buffer becomes `spare`'s
+    // (which then holds the handed-over image), and `spare`'s storage, resized to the buffer
+    // size, the output buffer's. Saves the copy of every frame. False, with nothing changed,
+    // when the output buffer lies in no store.
+    bool exchange_output_storage_(std::vector<uint8_t>& spare);
+
     // Frames per second of the images delivered in the last second (any thread).
     double measured_fps() const { return fps_meter_.fps(mirva::FrameRateMeter::clock::now()); }
 
@@ -285,8 +296,9 @@ private:
     std::atomic<bool> ready_{false};
     std::atomic<uint32_t> event_number_{0};
     std::atomic<int64_t> event_time_us_{0};  // time of the current event (0: none yet)
-    // Backing store of the three buffers; replaced under img_loc_mx and out_mx.
-    std::unique_ptr<uint8_t[]> image_store_, output_store_, copy_store_;
+    // Backing store of the three buffers; replaced under img_loc_mx and out_mx, and the one
+    // holding the output buffer also under out_mx alone (exchange_output_storage_).
+    std::vector<uint8_t> image_store_, output_store_, copy_store_;
 
     // Threads of the host: started and stopped by the update thread or the server,
     // under threads_mx_.
@@ -301,6 +313,10 @@ private:
     mutable std::condition_variable latest_cond_;
     std::shared_ptr<const mirva::DeliveredImage> latest_;  // guarded by latest_mx_
     uint64_t delivered_ = 0;                               // guarded by latest_mx_
+    // Listeners to new images: added and removed by clients, called by the image-output thread.
+    mutable std::mutex listeners_mx_;
+    std::vector<std::pair<uint64_t, std::shared_ptr<const std::function<void()>>>> listeners_;  // guarded by listeners_mx_
+    uint64_t next_listener_ = 1;                                                                // guarded by listeners_mx_
 
     // Calibration image store: camera thread (set, store, load) and clients (read).
     mutable std::mutex calib_mx_;

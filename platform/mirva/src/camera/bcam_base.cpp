@@ -253,10 +253,12 @@ bool bcam_base::camera_create_all_buffers(int w, int h, int bytes) {
         return true;
     }
     const auto n = static_cast<size_t>(size);
-    std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[n]());
-    std::unique_ptr<uint8_t[]> output(new (std::nothrow) uint8_t[n]());
-    std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[n]());
-    if (!image || !output || !copy) {
+    std::vector<uint8_t> image, output, copy;
+    try {
+        image.resize(n);
+        output.resize(n);
+        copy.resize(n);
+    } catch (const std::bad_alloc&) {
         printftostderr(name(), "camera_create_all_buffers(): cannot allocate 3 x %lld bytes", static_cast<long long>(size));
         return true;
     }
@@ -266,13 +268,26 @@ bool bcam_base::camera_create_all_buffers(int w, int h, int bytes) {
     image_store_ = std::move(image);
     output_store_ = std::move(output);
     copy_store_ = std::move(copy);
-    image_buffer = image_store_.get();
-    output_buffer = output_store_.get();
-    copy_buffer = copy_store_.get();
+    image_buffer = image_store_.data();
+    output_buffer = output_store_.data();
+    copy_buffer = copy_store_.data();
     image_buffer_size = static_cast<int>(size);
     out_free = true;
     new_image = false;
     return false;
+}
+
+bool bcam_base::exchange_output_storage_(std::vector<uint8_t>& spare) {
+    // The camera thread exchanges the image and output buffers at each hand-over: the output
+    // buffer lies in either of their stores.
+    std::vector<uint8_t>* store = nullptr;
+    for (std::vector<uint8_t>* s : {&image_store_, &output_store_})
+        if (!s->empty() && s->data() == output_buffer) store = s;
+    if (!store) return false;
+    spare.resize(store->size());  // nothing to do when it held an image of this size before
+    std::swap(*store, spare);
+    output_buffer = store->data();
+    return true;
 }
 
 void bcam_base::init_param() {
@@ -338,6 +353,25 @@ void bcam_base::deliver_(std::shared_ptr<mirva::DeliveredImage> image) {
         latest_ = std::move(image);
     }
     latest_cond_.notify_all();
+    std::vector<std::shared_ptr<const std::function<void()>>> wake;
+    {
+        std::lock_guard lk(listeners_mx_);
+        wake.reserve(listeners_.size());
+        for (const auto& [id, listener] : listeners_) wake.push_back(listener);
+    }
+    for (const auto& listener : wake) (*listener)();
+}
+
+uint64_t bcam_base::add_image_listener(std::function<void()> wake) {
+    std::lock_guard lk(listeners_mx_);
+    const uint64_t id = next_listener_++;
+    listeners_.emplace_back(id, std::make_shared<const std::function<void()>>(std::move(wake)));
+    return id;
+}
+
+void bcam_base::remove_image_listener(uint64_t id) {
+    std::lock_guard lk(listeners_mx_);
+    std::erase_if(listeners_, [id](const auto& entry) { return entry.first == id; });
 }
 
 std::shared_ptr<const mirva::DeliveredImage> bcam_base::latest_image() const {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -13,6 +14,8 @@
 class bcam_base;
 
 namespace mirva {
+
+class ImagePool;
 
 // Takes each image the camera thread hands over (out_mx, out_cond, new_image, out_free)
 // and publishes it as the location's latest image.
@@ -27,6 +30,7 @@ public:
 private:
     void run();
     bcam_base& cam_;
+    std::shared_ptr<ImagePool> pool_;  // output thread takes; images return from any thread
     std::atomic<bool> stop_{false};  // stopper thread sets, output thread reads
     std::thread thread_;
 };

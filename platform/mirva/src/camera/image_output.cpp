@@ -8,6 +8,7 @@
 #include <mirva/bcam_base.h>
 
 #include "camera/host_threads.h"
+#include "camera/image_pool.h"
 
 namespace mirva {
 
@@ -19,7 +20,17 @@ int bytes_for_bits(int bits) {
     return 1;
 }
 
-ImageOutput::ImageOutput(bcam_base& cam) : cam_(cam) { thread_ = std::thread([this] { run(); }); }
+namespace {
+
+// Images kept for use again: the latest one, one or two that clients or encoders still
+// hold, and the one being filled.
+constexpr size_t kSpareImages = 4;
+
+} // namespace
+
+ImageOutput::ImageOutput(bcam_base& cam) : cam_(cam), pool_(ImagePool::create(kSpareImages)) {
+    thread_ = std::thread([this] { run(); });
+}
 
 ImageOutput::~ImageOutput() { stop(); }
 
@@ -32,7 +43,7 @@ void ImageOutput::stop() {
 
 void ImageOutput::run() {
     while (!stop_.load()) {
-        auto image = std::make_shared<DeliveredImage>();
+        auto image = pool_->take();
         {
             std::unique_lock lk(cam_.out_mx);
             cam_.out_cond.wait_for(lk, std::chrono::milliseconds(200), [&] { return cam_.new_image || stop_.load(); });
@@ -50,7 +61,10 @@ void ImageOutput::run() {
             image->width = w;
             image->height = h;
             image->bytes_per_pixel = bpp;
-            image->pixels.assign(cam_.output_buffer, cam_.output_buffer + n);
+            // A frame that fills the buffer changes places with the image's storage; a
+            // smaller one is copied.
+            if (n == 0 || n != static_cast<size_t>(cam_.image_buffer_size) || !cam_.exchange_output_storage_(image->pixels))
+                image->pixels.assign(cam_.output_buffer, cam_.output_buffer + n);
             cam_.out_free = true;
             cam_.new_image = false;
         }

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <future>
 #include <numeric>
@@ -255,6 +256,40 @@ TEST(ImageOutputTest, HandedOverImagesBecomeTheLatestImage) {
     EXPECT_EQ(img4->pixels, narrow);
 
     cam.camera_stop_mirva_output_thread();
+    cam.camera_stop_mirva_output_thread();
+}
+
+TEST(ImageOutputTest, ListenersHearOfEachImageAndImagesHeldByClientsAreNeverFilledAgain) {
+    FakeCamera cam;
+    ASSERT_FALSE(cam.camera_create_all_buffers(8, 4, 1));
+    cam.ebits_.set_value(8);
+    std::atomic<int> heard{0};
+    const uint64_t listener = cam.add_image_listener([&] { ++heard; });
+    ASSERT_FALSE(cam.camera_start_mirva_output_thread());
+
+    // The output thread uses the storage of images nobody holds again; a client's image
+    // keeps its pixels whatever comes after it.
+    constexpr int kImages = 12;
+    std::vector<std::shared_ptr<const mirva::DeliveredImage>> held;
+    for (int i = 0; i < kImages; ++i) {
+        auto pixels = ramp(8 * 4);
+        pixels[0] = static_cast<uint8_t>(100 + i);
+        ASSERT_TRUE(hand_over(cam, pixels, 8, 4, 1));
+        auto img = cam.wait_for_image(static_cast<uint64_t>(i), 5s);
+        ASSERT_NE(img, nullptr);
+        EXPECT_EQ(img->pixels, pixels);
+        if (i % 3 == 0)
+            held.push_back(img);
+    }
+    EXPECT_TRUE(eventually([&] { return heard.load() == kImages; }));
+    for (size_t k = 0; k < held.size(); ++k)
+        EXPECT_EQ(held[k]->pixels[0], 100 + 3 * k) << "image " << 3 * k;
+
+    // A removed listener hears nothing more.
+    cam.remove_image_listener(listener);
+    ASSERT_TRUE(hand_over(cam, ramp(8 * 4), 8, 4, 1));
+    ASSERT_NE(cam.wait_for_image(kImages, 5s), nullptr);
+    EXPECT_EQ(heard.load(), kImages);
     cam.camera_stop_mirva_output_thread();
 }
 
