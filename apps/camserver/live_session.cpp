@@ -21,14 +21,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// How often a waiting socket looks for a new image: a small part of a frame period.
-constexpr auto image_poll_period = 5ms;
+// Longest wait for an image: the location wakes a waiting socket when it delivers one, so
+// this only bounds a wait when none comes.
+constexpr auto image_poll_period = 500ms;
 
 } // namespace
 
 LiveSession::LiveSession(beast::tcp_stream&& stream, HttpApi& api, bcam_base* camera, std::string location,
                          std::string refusal, FrameFormat format, std::shared_ptr<StreamSlot> slot)
-    : api_(api), ws_(std::move(stream)), timer_(ws_.get_executor()), camera_(camera), location_(std::move(location)),
+    : api_(api), ws_(std::move(stream)), camera_(camera), next_image_(ws_.get_executor(), camera), location_(std::move(location)),
       refusal_(std::move(refusal)), format_(format), slot_(std::move(slot)) {}
 
 LiveSession::~LiveSession() {
@@ -77,9 +78,8 @@ void LiveSession::read() {
 void LiveSession::wait_for_image(std::chrono::steady_clock::duration delay) {
     if (closed_)
         return;
-    timer_.expires_after(delay);
-    timer_.async_wait([self = shared_from_this()](beast::error_code ec) {
-        if (!ec)
+    next_image_.wait(delay, [self = shared_from_this()] {
+        if (!self->closed_)
             self->on_tick();
     });
 }
@@ -141,7 +141,7 @@ void LiveSession::close() {
     if (closed_)
         return;
     closed_ = true;
-    timer_.cancel();
+    next_image_.cancel();
     if (ws_.is_open() && !writing_) {
         // A polite close; the pending read ends with it.
         ws_.async_close(websocket::close_code::going_away, [self = shared_from_this()](beast::error_code) {

@@ -7,7 +7,6 @@
 // strand; encoding runs on a handler worker (through the shared encode cache).
 #pragma once
 
-#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
@@ -19,6 +18,7 @@
 #include "connection_handover.h"
 #include "connection_registry.h"
 #include "frame_encoding.h"
+#include "image_signal.h"
 #include "http_message.h"
 #include "live_header.h"
 #include "stream_slot.h"
@@ -51,8 +51,8 @@ private:
 
     HttpApi& api_;
     boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
-    boost::asio::steady_timer timer_;   // strand
     bcam_base* const camera_;
+    ImageSignal next_image_;            // strand
     const std::string location_;
     const std::string refusal_;
     const FrameFormat format_;

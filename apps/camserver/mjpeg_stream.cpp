@@ -20,8 +20,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// How often a waiting stream looks for a new image: a small part of a frame period.
-constexpr auto image_poll_period = 5ms;
+// Longest wait for an image: the location wakes a waiting stream when it delivers one, so
+// this only bounds a wait when none comes.
+constexpr auto image_poll_period = 500ms;
 
 const char* content_type_of(Encoding e) { return e == Encoding::jpeg ? "image/jpeg" : "image/png"; }
 
@@ -29,7 +30,7 @@ const char* content_type_of(Encoding e) { return e == Encoding::jpeg ? "image/jp
 
 MjpegStream::MjpegStream(beast::tcp_stream&& stream, HttpApi& api, bcam_base& camera, FrameFormat format,
                          std::chrono::steady_clock::duration period, std::shared_ptr<StreamSlot> slot)
-    : api_(api), stream_(std::move(stream)), timer_(stream_.get_executor()), camera_(camera), format_(format),
+    : api_(api), stream_(std::move(stream)), camera_(camera), next_image_(stream_.get_executor(), &camera), format_(format),
       period_(period), slot_(std::move(slot)) {}
 
 MjpegStream::~MjpegStream() { api_.connections().remove(this); }
@@ -64,9 +65,8 @@ void MjpegStream::watch_client() {
 void MjpegStream::wait_for_image(std::chrono::steady_clock::duration delay) {
     if (closed_)
         return;
-    timer_.expires_after(delay);
-    timer_.async_wait([self = shared_from_this()](beast::error_code ec) {
-        if (!ec)
+    next_image_.wait(delay, [self = shared_from_this()] {
+        if (!self->closed_)
             self->on_tick();
     });
 }
@@ -123,7 +123,7 @@ void MjpegStream::close() {
     if (closed_)
         return;
     closed_ = true;
-    timer_.cancel();
+    next_image_.cancel();
     beast::error_code ec;
     stream_.socket().shutdown(net::ip::tcp::socket::shutdown_both, ec);
     stream_.close();

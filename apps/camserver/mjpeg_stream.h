@@ -7,7 +7,6 @@
 // strand; encoding runs on a handler worker (through the shared encode cache).
 #pragma once
 
-#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 
 #include <array>
@@ -17,6 +16,7 @@
 
 #include "connection_registry.h"
 #include "frame_encoding.h"
+#include "image_signal.h"
 #include "stream_slot.h"
 
 class bcam_base;
@@ -43,8 +43,8 @@ private:
 
     HttpApi& api_;
     boost::beast::tcp_stream stream_;
-    boost::asio::steady_timer timer_;   // strand
     bcam_base& camera_;
+    ImageSignal next_image_;            // strand
     const FrameFormat format_;
     const std::chrono::steady_clock::duration period_;
     std::shared_ptr<StreamSlot> slot_;
