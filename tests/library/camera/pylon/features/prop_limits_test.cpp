@@ -69,6 +69,64 @@ TEST_F(PropLimits, IntegerBeyond32BitsSaturatesInLimitsValueAndIncrement)
     EXPECT_EQ(f->maxVal.ival, INT_MAX);
 }
 
+// Beside the saturated 32-bit value clients get the node's whole value and limits, and a
+// client's whole value reaches the node exactly.
+TEST_F(PropLimits, IntegerBeyond32BitsShowsAndTakesItsWholeValue)
+{
+    pylon_prop* f = Published("Wide");
+    D_cam_param_int* p = f->d_fct.ival;
+    mirva::PropertySnapshot s = p->snapshot();
+    EXPECT_EQ(s.whole_value, 8589934599);
+    EXPECT_EQ(s.whole_pending, 8589934599);
+    EXPECT_EQ(s.min, -8589934592.0);
+    EXPECT_EQ(s.max, 1099511627776.0);
+    EXPECT_EQ(std::get<int64_t>(s.value), INT_MAX);
+    EXPECT_FALSE(f->is_changed());
+    EXPECT_TRUE(f->set_feature());  // nothing asked for: nothing written
+
+    ASSERT_EQ(p->client_write(int64_t{4294967296 * 3}).code, mirva::WriteResult::ok);
+    EXPECT_EQ(p->snapshot().whole_pending, 4294967296 * 3);
+    // The limit pass may take the saturated pending value first: the whole write still waits.
+    f->change_limits();
+    EXPECT_TRUE(f->is_changed());
+    EXPECT_FALSE(f->set_feature());
+    EXPECT_EQ(map->GetIntegerUnchecked("Wide"), 4294967296 * 3);
+    EXPECT_EQ(p->snapshot().whole_value, 4294967296 * 3);
+    EXPECT_FALSE(p->whole_pending());
+    EXPECT_FALSE(f->is_changed());
+    EXPECT_EQ(p->value(), INT_MAX);
+
+    // Digits as text arrive exact (a JSON number past 2^53 would not); beyond the node's
+    // limits the write is clamped to them, not to the property's 32-bit ones.
+    ASSERT_EQ(p->client_write(std::string("-8589934592")).code, mirva::WriteResult::ok);
+    EXPECT_FALSE(f->set_feature());
+    EXPECT_EQ(map->GetIntegerUnchecked("Wide"), -8589934592);
+    EXPECT_EQ(p->value(), INT_MIN);
+    ASSERT_EQ(p->client_write(int64_t{1} << 50).code, mirva::WriteResult::ok);
+    EXPECT_FALSE(f->set_feature());
+    EXPECT_EQ(map->GetIntegerUnchecked("Wide"), 1099511627776);
+    EXPECT_EQ(p->client_write(1.5).code, mirva::WriteResult::bad_value);
+    EXPECT_EQ(p->client_write(std::string("ten")).code, mirva::WriteResult::bad_value);
+}
+
+// The state file keeps the saturated value: restored, it must not overwrite the camera's
+// whole value, while a value inside 32 bits is written as before.
+TEST_F(PropLimits, RestoredSaturatedValueLeavesTheWholeValueAlone)
+{
+    MakeLocation({{"WIDE", "2147483647"}});
+    pylon_prop* f = Make("Wide", "Misc");
+    f->set_feature();
+    EXPECT_EQ(map->GetIntegerUnchecked("Wide"), 8589934599);
+    EXPECT_EQ(f->d_fct.ival->snapshot().whole_value, 8589934599);
+
+    RemoveAll();
+    MakeLocation({{"WIDE", "0"}});  // on the node's increment of 2^32
+    f = Make("Wide", "Misc");
+    f->set_feature();
+    EXPECT_EQ(map->GetIntegerUnchecked("Wide"), 0);
+    EXPECT_EQ(f->d_fct.ival->snapshot().whole_value, 0);
+}
+
 // An unbounded node once got the limits [0, -1]: the limit pass clamped the value to -1,
 // the write pass sent it, the next limit pass clamped it to 0, and so on for ever.
 TEST_F(PropLimits, UnboundedIntegerStaysPutThroughLimitAndWritePasses)
