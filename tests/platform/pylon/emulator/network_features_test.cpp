@@ -17,15 +17,15 @@ protected:
     static std::string Ipv4(GenApi::INodeMap& map, const char* name)
     {
         const auto v = static_cast<uint32_t>(GenApi::CIntegerPtr(map.GetNode(name))->GetValue());
-        char text[16];
+        char text[32];
         std::snprintf(text, sizeof text, "%u.%u.%u.%u", v >> 24, (v >> 16) & 255, (v >> 8) & 255, v & 255);
         return text;
     }
     static std::string Mac(GenApi::INodeMap& map)
     {
         const auto v = static_cast<uint64_t>(GenApi::CIntegerPtr(map.GetNode("GevMACAddress"))->GetValue());
-        char text[18];
-        std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", unsigned(v >> 40), unsigned(v >> 32 & 255),
+        char text[32];
+        std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", unsigned(v >> 40 & 255), unsigned(v >> 32 & 255),
                       unsigned(v >> 24 & 255), unsigned(v >> 16 & 255), unsigned(v >> 8 & 255), unsigned(v & 255));
         return text;
     }

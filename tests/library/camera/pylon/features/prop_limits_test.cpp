@@ -82,6 +82,8 @@ TEST_F(PropLimits, IntegerBeyond32BitsShowsAndTakesItsWholeValue)
     EXPECT_EQ(s.max, 1099511627776.0);
     EXPECT_EQ(std::get<int64_t>(s.value), INT_MAX);
     EXPECT_FALSE(f->is_changed());
+    f->set_feature();  // the first pass: the saturated value does not overwrite the whole one
+    EXPECT_EQ(map->GetIntegerUnchecked("Wide"), 8589934599);
     EXPECT_TRUE(f->set_feature());  // nothing asked for: nothing written
 
     ASSERT_EQ(p->client_write(int64_t{4294967296 * 3}).code, mirva::WriteResult::ok);
