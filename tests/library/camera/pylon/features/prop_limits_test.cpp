@@ -19,6 +19,7 @@ const char* const kLimitsXml = R"(<?xml version="1.0" encoding="utf-8"?>
     <pFeature>Unbounded</pFeature>
     <pFeature>Wide</pFeature>
     <pFeature>Gain</pFeature>
+    <pFeature>Destination</pFeature>
   </Category>
   <Integer Name="Unbounded">
     <Description>An integer register without limits</Description>
@@ -30,6 +31,13 @@ const char* const kLimitsXml = R"(<?xml version="1.0" encoding="utf-8"?>
     <Min>-8589934592</Min>
     <Max>1099511627776</Max>
     <Inc>4294967296</Inc>
+  </Integer>
+  <Integer Name="Destination">
+    <Description>An IPv4 address a client sets</Description>
+    <Value>0</Value>
+    <Min>0</Min>
+    <Max>4294967295</Max>
+    <Representation>IPV4Address</Representation>
   </Integer>
   <Float Name="Gain">
     <Description>Limits that single floats round outward</Description>
@@ -109,6 +117,21 @@ TEST_F(PropLimits, IntegerBeyond32BitsShowsAndTakesItsWholeValue)
     EXPECT_EQ(map->GetIntegerUnchecked("Wide"), 1099511627776);
     EXPECT_EQ(p->client_write(1.5).code, mirva::WriteResult::bad_value);
     EXPECT_EQ(p->client_write(std::string("ten")).code, mirva::WriteResult::bad_value);
+}
+
+// An IPv4 address from 128.0.0.0 up does not fit the property's signed 32 bits: written as
+// its whole number (the server's reading of "192.168.1.5"), it reaches the node exactly.
+TEST_F(PropLimits, Ipv4AddressAbove127ReachesTheNodeExactly)
+{
+    pylon_prop* f = Published("Destination");
+    D_cam_param_int* p = f->d_fct.ival;
+    ASSERT_EQ(p->client_write(int64_t{3232235781}).code, mirva::WriteResult::ok);
+    EXPECT_FALSE(f->set_feature());
+    EXPECT_EQ(map->GetIntegerUnchecked("Destination"), 3232235781);
+    EXPECT_EQ(p->snapshot().whole_value, 3232235781);
+    ASSERT_EQ(p->client_write(int64_t{4294967295}).code, mirva::WriteResult::ok);
+    EXPECT_FALSE(f->set_feature());
+    EXPECT_EQ(map->GetIntegerUnchecked("Destination"), 4294967295);
 }
 
 // The state file keeps the saturated value: restored, it must not overwrite the camera's
