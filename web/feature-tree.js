@@ -11,11 +11,15 @@ const LEVEL_RANK = { Beginner: 0, Expert: 1, Guru: 2, Invisible: 3 };
 // A write is pending while the host marks it changed or its pending value differs from the value.
 export function isPending(f) {
   if (f.changed === true || f.changed === 1) return true;
-  return f.pending !== undefined && f.pending !== null && !sameValue(f.pending, f.value);
+  const pending = wholePending(f);
+  return pending !== undefined && pending !== null && !sameValue(pending, wholeValue(f));
 }
 
 function sameValue(a, b) {
-  if (typeof a === 'number' && typeof b === 'number') return a === b || Math.abs(a - b) <= 1e-6 * Math.max(1, Math.abs(a));
+  if (typeof a === 'number' && typeof b === 'number') {
+    if (Number.isInteger(a) && Number.isInteger(b)) return a === b;  // a whole value differs in its last digit
+    return a === b || Math.abs(a - b) <= 1e-6 * Math.max(1, Math.abs(a));
+  }
   return String(a) === String(b);
 }
 
@@ -34,7 +38,22 @@ export function fmt(v) {
   return v === undefined || v === null ? '' : String(v);
 }
 
-// IPv4 address of a number (the property holds 32 bits, possibly negative).
+// A feature wider than its property's 32 bits (a MAC address, an unsigned 32-bit address, a
+// 64-bit counter) comes with its whole value beside the saturated one ("value64", "pending64");
+// its "min" and "max" are then the whole limits.
+export function wholeValue(f) {
+  return f.value64 !== undefined && f.value64 !== null ? f.value64 : f.value;
+}
+
+function wholePending(f) {
+  return f.pending64 !== undefined && f.pending64 !== null ? f.pending64 : f.pending;
+}
+
+function isWhole(f) {
+  return f.value64 !== undefined && f.value64 !== null;
+}
+
+// IPv4 address of a number (the low 32 bits; a 32-bit property may hold it negative).
 export function formatIPv4(v) {
   const u = Number(v) >>> 0;
   return [24, 16, 8, 0].map((s) => (u >>> s) & 255).join('.');
@@ -46,21 +65,30 @@ export function parseIPv4(text) {
   return m.slice(1).reduce((a, p) => a * 256 + Number(p), 0);
 }
 
-// MAC address of a number, six bytes in hex separated by colons. The feature properties hold
-// 32 bits: the two upper bytes of such a value are unknown and shown as "xx".
+// MAC address of a number (the feature's whole value): six bytes in hex separated by colons,
+// upper case as the camera's device information writes them.
 export function formatMAC(v) {
   let n = Number(v);
   if (!Number.isFinite(n)) return '';
-  const truncated = n < 2 ** 32;
-  if (n < 0) n += 2 ** 32;
-  const hex = Math.floor(n).toString(16).padStart(12, '0').slice(-12);
-  const bytes = hex.match(/../g);
-  if (truncated) bytes[0] = bytes[1] = 'xx';
-  return bytes.join(':');
+  if (n < 0) n += 2 ** 48;
+  const hex = Math.floor(n).toString(16).toUpperCase().padStart(12, '0').slice(-12);
+  return hex.match(/../g).join(':');
+}
+
+export function parseMAC(text) {
+  const m = /^\s*([0-9a-f]{2})([:-])([0-9a-f]{2})\2([0-9a-f]{2})\2([0-9a-f]{2})\2([0-9a-f]{2})\2([0-9a-f]{2})\s*$/i.exec(text);
+  if (!m) return null;
+  return [1, 3, 4, 5, 6, 7].reduce((a, i) => a * 256 + parseInt(m[i], 16), 0);
+}
+
+// A whole feature's own limits are exact; ".EGU" holds them as 32-bit floats.
+function limitsOf(f) {
+  if (isWhole(f)) return { min: f.min, max: f.max };
+  return { min: f.egu_min ?? f.min, max: f.egu_max ?? f.max };
 }
 
 function limitsText(f) {
-  const min = f.egu_min ?? f.min, max = f.egu_max ?? f.max;
+  const { min, max } = limitsOf(f);
   if (f.type === TYPE_STRING) return max > 0 ? `up to ${fmt(max)} characters` : '';
   if (f.type !== TYPE_INT && f.type !== TYPE_FLOAT) return '';
   if (f.representation === 'IPV4Address' || f.representation === 'MACAddress') return '';
@@ -230,14 +258,16 @@ export class FeatureTree {
       case TYPE_FLOAT: {
         el = document.createElement('input');
         el.type = 'number';
-        const min = f.egu_min ?? f.min, max = f.egu_max ?? f.max;
+        const { min, max } = limitsOf(f);
         if (min !== undefined && min !== null) el.min = String(min);
         if (max !== undefined && max !== null) el.max = String(max);
         el.step = f.inc > 0 ? String(f.inc) : (f.type === TYPE_INT ? '1' : 'any');
         el.addEventListener('change', () => {
           if (el.value.trim() === '') return;
           const v = Number(el.value);
-          this.write(f.name, f.type === TYPE_INT ? Math.round(v) : v);
+          // a whole value past 2^53 goes as its digits, which the server takes exactly
+          if (isWhole(f) && /^\s*-?\d+\s*$/.test(el.value)) this.write(f.name, el.value.trim());
+          else this.write(f.name, f.type === TYPE_INT ? Math.round(v) : v);
         });
         break;
       }
@@ -268,13 +298,19 @@ export class FeatureTree {
         el.type = 'text';
         if (!address && f.egu_max > 0) el.maxLength = f.egu_max;
         el.addEventListener('change', () => {
+          // addresses go in their notation: the server turns them into the feature's number
           if (f.representation === 'IPV4Address') {
-            const n = parseIPv4(el.value);
-            if (n === null) {
+            if (parseIPv4(el.value) === null) {
               this.refuse(f.name, `${f.name}: "${el.value}" is no IPv4 address (four numbers 0…255 separated by dots)`);
               return;
             }
-            this.write(f.name, n | 0);  // the property holds 32 bits
+            this.write(f.name, el.value.trim());
+          } else if (f.representation === 'MACAddress') {
+            if (parseMAC(el.value) === null) {
+              this.refuse(f.name, `${f.name}: "${el.value}" is no MAC address (six hex bytes separated by colons)`);
+              return;
+            }
+            this.write(f.name, el.value.trim());
           } else {
             this.write(f.name, el.value);
           }
@@ -300,7 +336,7 @@ export class FeatureTree {
     const pending = isPending(f);
     const sending = this.sending.has(f.name);
     // while a write waits for the camera the editor shows what was asked for
-    const shown = pending && f.pending !== undefined ? f.pending : f.value;
+    const shown = pending && wholePending(f) !== undefined ? wholePending(f) : wholeValue(f);
     const busy = document.activeElement === editor && (editor.tagName === 'INPUT' && editor.type !== 'checkbox');
     if (!busy) {
       if (editor.type === 'checkbox') editor.checked = Number(shown) !== 0;
@@ -316,7 +352,7 @@ export class FeatureTree {
         if (editor.value !== text) editor.value = text;
       }
     }
-    tr.dataset.value = fmt(f.value);
+    tr.dataset.value = fmt(wholeValue(f));
     tr.classList.toggle('pending', pending || sending);
     const invalid = f.valid === false || f.valid === 0;
     tr.classList.toggle('invalid', invalid);
@@ -332,7 +368,7 @@ export class FeatureTree {
       badge.className = 'badge pending';
     } else if (pending) {
       badge.textContent = 'pending';
-      badge.title = `camera value: ${this.shownText(row, f.value)}`;
+      badge.title = `camera value: ${this.shownText(row, wholeValue(f))}`;
       badge.className = 'badge pending';
     } else if (row.readOnly) {
       badge.textContent = 'read-only';

@@ -1,5 +1,7 @@
 #include "json_properties.h"
 
+#include "address_notation.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -152,12 +154,21 @@ json snapshot_json(const PropertySnapshot& s) {
     o["valid"] = s.valid;
     o["timestamp"] = number_json(s.timestamp);
     o["group"] = s.group;
+    // The whole value of a feature wider than the property's 32 bits, exact as a JSON integer.
+    if (s.whole_value) o["value64"] = *s.whole_value;
+    if (s.whole_pending) o["pending64"] = *s.whole_pending;
     if (const auto& p = s.presentation) {
         o["display_name"] = p->display_name;
         o["visibility"] = p->visibility;
         if (!p->representation.empty())
             o["representation"] = p->representation;
         o["category_path"] = p->category_path;
+        // Addresses also in their usual notation, of the whole value where there is one.
+        std::optional<int64_t> number = s.whole_value;
+        if (!number)
+            if (auto* i = std::get_if<int64_t>(&s.value)) number = *i;
+        if (number)
+            if (auto text = address_text(p->representation, *number)) o["value_text"] = *text;
     }
     return o;
 }

@@ -5,6 +5,7 @@
 #include <mirva/bcam_base.h>
 #include <mirva/eq_fct.h>
 
+#include "address_notation.h"
 #include "json_properties.h"
 #include "routes.h"
 #include "write_check.h"
@@ -106,6 +107,15 @@ void install_location_routes(Router& http, HttpApi& api) {
         const std::string name = req.matches[2];
         std::string error;
         auto value = client_value_from_body(req.body, &error);
+        if (!value)
+            return reply_error(res, 400, name + ": " + error);
+        // An address feature also takes its address in the usual notation.
+        std::string representation;
+        loc->with_property(name, [&](D_fct& p) {
+            if (const auto& shown = p.snapshot().presentation)
+                representation = shown->representation;
+        });
+        value = address_write(representation, *value, &error);
         if (!value)
             return reply_error(res, 400, name + ": " + error);
         const WriteVerdict verdict = check_write(*loc, name, *value);

@@ -48,6 +48,28 @@ json emulator_action(const char* summary, json body = nullptr) {
     return json{{"post", std::move(op)}};
 }
 
+// A property, or a camera feature with its folded fields; the members of a feature's whole value.
+json feature_schema() {
+    auto described = [](const char* type, const char* what) { return json{{"type", type}, {"description", what}}; };
+    return json{
+        {"type", "object"},
+        {"required", {"name", "value"}},
+        {"properties",
+         {{"name", {{"type", "string"}}},
+          {"value", {{"description", "The value (an integer feature's saturated to 32 bits)"}}},
+          {"pending", {{"description", "The value a client wrote until the camera takes it"}}},
+          {"min", {{"type", "number"}}},
+          {"max", {{"type", "number"}}},
+          {"representation", {{"type", "string"},
+                              {"enum", {"Linear", "Logarithmic", "Boolean", "PureNumber", "HexNumber", "IPV4Address",
+                                        "MACAddress"}}}},
+          {"value64", described("integer", "An integer feature whose limits reach past 32 bits: the node's whole value; "
+                                           "min and max are then the node's whole limits")},
+          {"pending64", described("integer", "The whole value a client wrote until the camera takes it, else value64")},
+          {"value_text", described("string", "An IPV4Address or MACAddress feature's value in the usual notation")}}},
+        {"additionalProperties", true}};
+}
+
 } // namespace
 
 json openapi_json() {
@@ -66,15 +88,19 @@ json openapi_json() {
     paths["/api/locations/{loc}/properties/{name}"]["get"] = {
         {"summary", "One property (a feature's main property carries the feature's fields)"},
         {"parameters", json::array({loc, name})},
-        {"responses", {{"200", json_answer("The property")},
+        {"responses", {{"200", json_answer("The property", {{"$ref", "#/components/schemas/Feature"}})},
                        {"404", error_answer("Unknown location or property")},
                        {"503", error_answer("A feature of the location's absent camera")}}}};
+    const json written_value{
+        {"description", "A number, text or boolean. A feature with value64 takes its whole value (a JSON integer, "
+                        "or its digits as text); an IPV4Address or MACAddress feature also its address in the "
+                        "usual notation (\"192.168.1.5\", \"00:30:53:12:34:56\")"}};
     paths["/api/locations/{loc}/properties/{name}"]["put"] = {
         {"summary", "Write a property"},
         {"parameters", json::array({loc, name})},
         {"requestBody", {{"required", true},
                          {"content", {{"application/json", {{"schema", {{"type", "object"}, {"required", {"value"}},
-                                                                         {"properties", {{"value", json::object()}}}}}}}}}}},
+                                                                         {"properties", {{"value", written_value}}}}}}}}}}},
         {"responses", {{"200", json_answer("The property after the write (with \"note\" when a value was clamped)")},
                        {"400", error_answer("Bad value")},
                        {"401", error_answer("Token needed")},
@@ -129,7 +155,8 @@ json openapi_json() {
                                   "405 carries an Allow header. With a token, PUT and POST need Authorization: Bearer."}}},
         {"paths", std::move(paths)},
         {"components", {{"schemas", {{"Error", {{"type", "object"}, {"required", {"error"}},
-                                                {"properties", {{"error", {{"type", "string"}}}}}}}}},
+                                                {"properties", {{"error", {{"type", "string"}}}}}}},
+                                     {"Feature", feature_schema()}}},
                         {"securitySchemes", {{"bearer", {{"type", "http"}, {"scheme", "bearer"}}}}}}}};
 }
 

@@ -168,6 +168,10 @@ WriteVerdict check_feature(const EqFct& location, const PropertySnapshot& main, 
     auto inc = sub_number(snapshot_of(location, base + ".INC"));
     if (!inc || !(*inc > 0))
         return {};
+    // ".INC" holds 32 bits: a larger increment of a feature wider than that is not known here
+    // (the camera refuses a value off it).
+    if (main.whole_value && *inc >= 2147483647.0)
+        return {};
     const double steps = (*x - lo) / *inc;
     const double below = std::floor(steps), above = std::ceil(steps);
     // Floats are held in single precision: a value within a small part of a step is on it.

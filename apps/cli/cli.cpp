@@ -58,10 +58,24 @@ std::string value_text(const json& v) {
     return v.dump();
 }
 
+// A feature's value as people read it: an address in its notation ("value_text"), a feature
+// wider than 32 bits by its whole value ("value64"), else the value.
+std::string shown_value(const json& p) {
+    if (p.contains("value_text") && p["value_text"].is_string())
+        return p["value_text"].get<std::string>();
+    if (p.contains("value64") && p["value64"].is_number_integer())
+        return value_text(p["value64"]);
+    return value_text(p["value"]);
+}
+
 // "  (35..999985, step 35)" from the limits and increment an object carries; "" without limits.
+// An address has none worth showing; a feature wider than 32 bits has its whole limits in min, max.
 std::string limits_text(const json& p) {
-    const char* lo_key = p.contains("egu_min") ? "egu_min" : "min";
-    const char* hi_key = p.contains("egu_max") ? "egu_max" : "max";
+    if (p.contains("value_text"))
+        return "";
+    const bool whole = p.contains("value64");
+    const char* lo_key = !whole && p.contains("egu_min") ? "egu_min" : "min";
+    const char* hi_key = !whole && p.contains("egu_max") ? "egu_max" : "max";
     std::string out;
     if (p.contains(lo_key) && p[lo_key].is_number() && p.contains(hi_key) && p[hi_key].is_number())
         out = value_text(p[lo_key]) + ".." + value_text(p[hi_key]);
@@ -81,7 +95,8 @@ std::string unit_text(const json& p) {
 
 std::string pending_text(const json& p) {
     if (p.contains("changed") && p["changed"].is_boolean() && p["changed"].get<bool>() && p.contains("pending"))
-        return "  (pending " + value_text(p["pending"]) + " until the camera takes it)";
+        return "  (pending " + value_text(p.contains("pending64") ? p["pending64"] : p["pending"]) +
+               " until the camera takes it)";
     return "";
 }
 
@@ -167,7 +182,7 @@ int cmd_props(ApiClient& api, std::ostream& out, const std::string& loc, const s
             << (p.value("writable", false) ? "" : "  (read-only)") << pending_text(p) << "\n";
     }
     for (const auto& f : features) {
-        out << f.value("name", "") << " = " << value_text(f["value"]) << unit_text(f) << limits_text(f);
+        out << f.value("name", "") << " = " << shown_value(f) << unit_text(f) << limits_text(f);
         if (f.contains("access") && f["access"] == 0)
             out << "  (read-only)";
         if (f.contains("categ") && f["categ"].is_string())
@@ -183,7 +198,7 @@ int cmd_get(ApiClient& api, std::ostream& out, const std::string& loc, const std
         out << p.dump(2) << "\n";
         return 0;
     }
-    out << value_text(p["value"]) << pending_text(p) << "\n";
+    out << shown_value(p) << pending_text(p) << "\n";
     return 0;
 }
 
@@ -194,7 +209,7 @@ int cmd_set(ApiClient& api, std::ostream& out, const std::string& loc, const std
         out << p.dump(2) << "\n";
         return 0;
     }
-    out << loc << " " << name << " = " << value_text(p["value"]) << unit_text(p) << pending_text(p) << "\n";
+    out << loc << " " << name << " = " << shown_value(p) << unit_text(p) << pending_text(p) << "\n";
     if (p.contains("note") && p["note"].is_string())
         out << "note: " << p["note"].get<std::string>() << "\n";
     return 0;

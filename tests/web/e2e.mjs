@@ -285,12 +285,17 @@ async function main() {
       if (await mac.isVisible()) throw new Error('an Expert feature is shown at the Beginner level');
       await page.locator('#feature-level').selectOption('Expert');
       await mac.waitFor({ state: 'visible' });
+      // the whole MAC address, as the camera's device information gives it
+      const macText = await mac.locator('.value').inputValue();
+      const macInfo = (await apiGet(base, '/api/locations/CAM1/properties/MACADDRESS')).value;
+      if (!/^00:30:53(:[0-9A-F]{2}){3}$/.test(macText) || macText !== macInfo) throw new Error(`MAC address shown as "${macText}", the device information says "${macInfo}"`);
       // addresses in their notation; read-only features shown as such
       await page.locator('#feature-filter').fill('Current IP Address');
       const ip = page.locator('#feature-tree tr[data-feature="GEVCURRENTIPADDRESS"]');
       await ip.waitFor({ state: 'visible' });
       const ipText = await ip.locator('.value').inputValue();
-      if (!/^\d{1,3}(\.\d{1,3}){3}$/.test(ipText)) throw new Error(`IP address shown as "${ipText}"`);
+      const ipInfo = (await apiGet(base, '/api/locations/CAM1/properties/IPADDRESS')).value;
+      if (ipText !== ipInfo) throw new Error(`IP address shown as "${ipText}", the device information says "${ipInfo}"`);
       if (!await ip.locator('.value').isDisabled() || (await ip.locator('.badge').textContent()) !== 'read-only') throw new Error('read-only feature not shown as read-only');
       await page.locator('#feature-filter').fill('');
       await page.locator('#feature-level').selectOption('Beginner');

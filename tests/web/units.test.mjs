@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 
 import { parseLiveHeader, rawPixels, liveQuery, LAYOUT_MONO16, ENCODING_JPEG } from '../../web/live.js';
 import { alignRegion, fullRegion, planRegionWrites, writeRegion } from '../../web/region.js';
-import { formatIPv4, parseIPv4, formatMAC, fmt } from '../../web/feature-tree.js';
+import { formatIPv4, parseIPv4, formatMAC, parseMAC, wholeValue, isPending, fmt } from '../../web/feature-tree.js';
 import { liveMessage } from './live-message.mjs';
 
 test('live header: every field at its offset, little-endian', () => {
@@ -155,9 +155,23 @@ test('addresses and numbers in their usual notation', () => {
   assert.equal(parseIPv4('192.168.1.256'), null);
   assert.equal(parseIPv4('1.2.3'), null);
   assert.equal(formatMAC(207552132182), '00:30:53:12:34:56');
-  // a 32-bit property keeps the low four bytes only
-  assert.equal(formatMAC(1393701974), 'xx:xx:53:12:34:56');
-  assert.equal(formatMAC(-1), 'xx:xx:ff:ff:ff:ff');
+  assert.equal(formatMAC(0xabcdef012345), 'AB:CD:EF:01:23:45');  // as the device information writes it
+  assert.equal(parseMAC('00:30:53:12:34:56'), 207552132182);
+  assert.equal(parseMAC('ab-cd-ef-01-23-45'), 0xabcdef012345);
+  assert.equal(parseMAC('00:30:53:12:34'), null);
+  assert.equal(parseMAC('00:30:53-12:34:56'), null);
   assert.equal(fmt(0.1 + 0.2), '0.3');
   assert.equal(fmt(35), '35');
+});
+
+test('a feature wider than 32 bits shows its whole value, not the saturated one', () => {
+  // GevMACAddress as the server sends it: "value" saturated at 2^31 - 1, "value64" whole
+  const mac = { name: 'GEVMACADDRESS', type: 1, value: 2147483647, pending: 2147483647, changed: false,
+    value64: 207552132182, pending64: 207552132182, representation: 'MACAddress' };
+  assert.equal(formatMAC(wholeValue(mac)), '00:30:53:12:34:56');
+  assert.equal(isPending(mac), false);
+  // a whole write waiting for the camera is pending although the saturated values agree
+  assert.equal(isPending({ ...mac, pending64: 207552132183 }), true);
+  assert.equal(wholeValue({ name: 'WIDTH', value: 640 }), 640);
+  assert.equal(formatIPv4(wholeValue({ value: 2147483647, value64: 4294967040 })), '255.255.255.0');
 });

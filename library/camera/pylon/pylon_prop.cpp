@@ -338,6 +338,13 @@ void pylon_prop::create()
             currentVal.ival = narrow_int(pInt->GetValue(false, false));
         incVal.ival = narrow_int(pInt->GetInc());
         d_fct.ival = reg(new D_cam_param_int(main_text.c_str(), minVal.ival, maxVal.ival, fct));
+        if (pInt->GetMin() < INT32_MIN || pInt->GetMax() > INT32_MAX) {
+            // A MAC address, an unsigned 32-bit address or a 64-bit counter: clients get
+            // the whole value beside the saturated one.
+            d_fct.ival->set_whole_limits(pInt->GetMin(), pInt->GetMax());
+            if (readable)
+                d_fct.ival->set_whole_value(pInt->GetValue(false, false));
+        }
         currentVal.ival = d_fct.ival->value();
         d_fct.ival->new_init();
         const std::string unit = pInt->GetUnit();

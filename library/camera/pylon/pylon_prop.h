@@ -81,6 +81,9 @@ public:
     bool set_feature();
     bool change_limits();
     bool is_changed();
+    // The integer node's value as the property holds it (saturated to 32 bits); a feature
+    // wider than that also shows the whole value beside it.
+    int int_value_from_node();
 
     // Read-out and diagnostics.
     bool set_orig_value();
@@ -152,4 +155,5 @@ public:
 
 private:
     void create();  // the construction steps after the members are initialised
+    bool set_whole_feature(D_cam_param_int* p);  // set_feature of an integer wider than 32 bits
 };

@@ -4,6 +4,7 @@
 // None of these takes a lock: the feature tree's passes own the locking (cbk_mx).
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <mirva/server.h>
@@ -76,8 +77,10 @@ bool pylon_prop::set_feature()
     switch (type) {
     case PYLON_TYPE_INT: {
         D_cam_param_int* p = d_fct.ival;
-        if (!p || (!first && nothing_pending(p)) || !p->get_valid())
+        if (!p || (!first && nothing_pending(p) && !p->whole_pending()) || !p->get_valid())
             break;
+        if (p->has_whole_value())
+            return set_whole_feature(p);
         CIntegerPtr pInt(node);
         minVal.ival = narrow_int(pInt->GetMin());
         maxVal.ival = narrow_int(pInt->GetMax());
@@ -101,7 +104,7 @@ bool pylon_prop::set_feature()
         p->set_new_value(r);
         p->set_value(r);
         p->reset_new_val();
-        currentVal.ival = narrow_int(pInt->GetValue(false, false));
+        currentVal.ival = int_value_from_node();
         first = false;
         return false;
     }
@@ -228,6 +231,55 @@ bool pylon_prop::set_feature()
     return true;
 }
 
+int pylon_prop::int_value_from_node()
+{
+    const int64_t v = CIntegerPtr(node)->GetValue(false, false);
+    if (d_fct.ival)
+        d_fct.ival->set_whole_value(v);
+    return narrow_int(v);
+}
+
+// The client's whole value goes to the node as it is, clamped to the node's own limits
+// (the property's are saturated). Without one, the 32-bit value goes only when it differs
+// from the node's value as the property holds it: a saturated value restored from the
+// state file must not overwrite the camera's whole value.
+bool pylon_prop::set_whole_feature(D_cam_param_int* p)
+{
+    CIntegerPtr pInt(node);
+    const std::optional<int64_t> whole = p->whole_pending();
+    int64_t target = 0;
+    if (whole) {
+        target = *whole;
+    } else {
+        const int asked = p->new_value();
+        if (IsReadable(node) && narrow_int(pInt->GetValue(false, false)) == asked) {
+            currentVal.ival = int_value_from_node();
+            p->set_value(currentVal.ival);
+            p->reset_new_val();
+            first = false;
+            return false;
+        }
+        target = asked;
+    }
+    const int64_t lo = pInt->GetMin();
+    const int64_t hi = pInt->GetMax();
+    if (lo < hi && target < lo)
+        target = lo;
+    else if (lo < hi && target > hi)
+        target = hi;
+    pInt->SetValue(target, true);
+    currentVal.ival = IsReadable(node) ? int_value_from_node() : narrow_int(target);
+    if (!IsReadable(node))
+        p->set_whole_value(target);
+    p->set_new_value(currentVal.ival);
+    p->set_value(currentVal.ival);
+    p->reset_new_val();
+    if (whole)
+        p->clear_whole_pending(*whole);
+    first = false;
+    return false;
+}
+
 bool pylon_prop::update()
 {
     if (type == PYLON_TYPE_UNDEF)
@@ -240,7 +292,7 @@ bool pylon_prop::update()
             const EAccessMode mode = node->GetAccessMode();
             if (IsReadable(mode)) {
                 if (type == PYLON_TYPE_INT)
-                    currentVal.ival = narrow_int(CIntegerPtr(node)->GetValue(false, false));
+                    currentVal.ival = int_value_from_node();
                 else if (type == PYLON_TYPE_FLOAT)
                     currentVal.fval = narrow_float(CFloatPtr(node)->GetValue(false, false));
                 else
@@ -341,7 +393,7 @@ bool pylon_prop::update_readonly()
         case PYLON_TYPE_BOOL: {
             if (writable)
                 return false;
-            const int v = type == PYLON_TYPE_INT ? narrow_int(CIntegerPtr(node)->GetValue(false, false))
+            const int v = type == PYLON_TYPE_INT ? int_value_from_node()
                                                  : (CBooleanPtr(node)->GetValue(false, false) ? 1 : 0);
             currentVal.ival = v;
             d_fct.ival->set_value(v);
@@ -451,7 +503,7 @@ bool pylon_prop::change_limits()
             }
             return apply_limits(d_fct.ival, minVal.ival, maxVal.ival, [&] {
                 if (IsReadable(node))
-                    currentVal.ival = narrow_int(pInt->GetValue(false, false));
+                    currentVal.ival = int_value_from_node();
             });
         }
         if (type == PYLON_TYPE_FLOAT) {
@@ -490,7 +542,7 @@ bool pylon_prop::is_changed()
         switch (type) {
         case PYLON_TYPE_INT:
         case PYLON_TYPE_BOOL:
-            return d_fct.ival && d_fct.ival->is_changed();
+            return d_fct.ival && (d_fct.ival->is_changed() || d_fct.ival->whole_pending());
         case PYLON_TYPE_FLOAT:
             return d_fct.fval && d_fct.fval->is_changed();
         case PYLON_TYPE_ENUMER: {

@@ -449,6 +449,53 @@ TEST(HttpApi, FeaturesCarryTheCamerasDisplayNameLevelNotationAndCategoryPath) {
     EXPECT_EQ(s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW")["display_name"], "Exposure Time (Raw)");
 }
 
+// A MAC address holds 48 bits, an IPv4 address 32 unsigned ones: the feature's JSON carries
+// the whole value and its usual notation, and they tell what the device information tells.
+TEST(HttpApi, AddressFeaturesComeWholeAndAgreeWithTheDeviceInformation) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    for (const char* loc : {"CAM1", "CAM2"}) {
+        SCOPED_TRACE(loc);
+        auto doc = s.get_json(std::string("/api/locations/") + loc +
+                              "/properties?names=GEVMACADDRESS,GEVCURRENTIPADDRESS,GEVCURRENTSUBNETMASK,"
+                              "MACADDRESS,IPADDRESS,SUBNETMASK");
+        std::map<std::string, json> by_name;
+        for (const auto& list : {doc["features"], doc["properties"]})
+            for (const auto& p : list)
+                by_name[p["name"].get<std::string>()] = p;
+        ASSERT_EQ(by_name.size(), 6u) << doc.dump();
+
+        const json& mac = by_name["GEVMACADDRESS"];
+        const std::string mac_text = by_name["MACADDRESS"]["value"];
+        ASSERT_TRUE(mac.contains("value64")) << mac.dump();
+        EXPECT_EQ(mac["value_text"], mac_text);
+        EXPECT_GT(mac["value64"].get<int64_t>(), int64_t{1} << 32);  // "00:30:53:..." needs its upper bytes
+        EXPECT_EQ(mac["value64"].get<int64_t>() >> 24, 0x003053);
+        EXPECT_EQ(mac["max"].get<double>(), 281474976710655.0);
+
+        EXPECT_EQ(by_name["GEVCURRENTIPADDRESS"]["value_text"], by_name["IPADDRESS"]["value"]);
+        // 255.255.255.0 is past the property's 32 signed bits: whole only in value64
+        const json& mask = by_name["GEVCURRENTSUBNETMASK"];
+        EXPECT_EQ(mask["value_text"], by_name["SUBNETMASK"]["value"]);
+        EXPECT_EQ(mask["value64"], 4294967040);
+        EXPECT_EQ(mask["value"], 2147483647);
+    }
+    EXPECT_EQ(s.get_json("/api/locations/CAM1/properties/GEVCURRENTIPADDRESS")["value_text"], "127.0.0.91");
+    EXPECT_EQ(s.get_json("/api/locations/CAM2/properties/GEVCURRENTIPADDRESS")["value_text"], "127.0.0.92");
+    // A feature that fits 32 bits has no whole value beside it.
+    EXPECT_FALSE(s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW").contains("value64"));
+
+    // An address in its notation is parsed before the write: a malformed one is refused as
+    // such, a good one reaches the feature (here refused as read-only).
+    auto r = put_value(s, "CAM1", "GEVCURRENTIPADDRESS", R"({"value": "10.0.0.256"})");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400);
+    EXPECT_THAT(error_of(r), AllOf(HasSubstr("10.0.0.256"), HasSubstr("IPv4")));
+    r = put_value(s, "CAM1", "GEVCURRENTIPADDRESS", R"({"value": "10.0.0.1"})");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 403);
+}
+
 TEST(HttpApi, ViewerFilesAreServedAtTheRoot) {
     TestServer s;
     auto r = s.client().Get("/");

@@ -104,6 +104,11 @@ TEST(Cli, JsonAnywhereServerAnywhereTextsAndLimits) {
     EXPECT_THAT(r.out, ::testing::ContainsRegex(R"re(EXPOSURETIMERAW = [0-9]+.*\([0-9]+\.\.[0-9]+, step [0-9]+\))re"));
     r = cli(s, {"props", "CAM1", "IMGRATE"});
     EXPECT_THAT(r.out, ::testing::ContainsRegex("IMGRATE = \\[spectrum\\]  \\([0-9]+ points\\)"));
+    // Addresses whole and in their notation.
+    r = cli(s, {"props", "CAM1", "GEVMACADDRESS"});
+    EXPECT_THAT(r.out, ::testing::ContainsRegex("GEVMACADDRESS = 00:30:53(:[0-9A-F]{2}){3}  \\(read-only\\)"));
+    r = cli(s, {"get", "CAM1", "GEVCURRENTIPADDRESS"});
+    EXPECT_EQ(r.out, "127.0.0.91\n");
     // Numbers for people: no float noise in the list.
     r = cli(s, {"list"});
     EXPECT_THAT(r.out, Not(::testing::ContainsRegex("[0-9]\\.[0-9]{7,}")));

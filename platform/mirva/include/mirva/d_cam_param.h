@@ -15,6 +15,8 @@
 
 #include <climits>
 #include <cfloat>
+#include <cstdint>
+#include <optional>
 
 #include <mirva/d_fct.h>
 
@@ -71,6 +73,31 @@ public:
     D_cam_param_int(const char* text, EqFct* owner) : D_cam_param_number(text, INT_MIN, INT_MAX, owner) {}
     void set_value(int v);  // defined by the camera back-end
     const char* class_name() const override { return "D_cam_param_int"; }
+
+    // The whole value of a camera feature whose node holds more than 32 bits. The value,
+    // pending value and limits stay 32-bit (saturated at the ends of that range) for the
+    // host and the state file; beside them the back-end keeps the node's whole value and
+    // limits, and a client's write keeps its whole value for the back-end to apply.
+    // set_whole_limits marks the property as such; the others do nothing until then.
+    void set_whole_limits(int64_t min, int64_t max);
+    bool has_whole_value() const { std::lock_guard lk(mx_); return whole_; }
+    void set_whole_value(int64_t v);
+    std::optional<int64_t> whole_pending() const { std::lock_guard lk(mx_); return whole_pending_; }
+    // The back-end has applied whole: the client's write is done unless a newer one came.
+    void clear_whole_pending(int64_t applied);
+
+    mirva::PropertySnapshot snapshot() const override;
+    mirva::WriteResult client_write(const mirva::ClientValue& value) override;
+    std::optional<mirva::ClientValue> pending_write() const override;
+
+    // A whole value as the 32-bit property holds it: saturated at the ends of the range.
+    static int saturate(int64_t v) { return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v); }
+
+private:
+    bool whole_ = false;                     // guarded by mx_
+    int64_t whole_value_ = 0;                // guarded by mx_
+    int64_t whole_min_ = 0, whole_max_ = 0;  // guarded by mx_
+    std::optional<int64_t> whole_pending_;   // guarded by mx_
 };
 
 class D_cam_param_float : public D_cam_param_number<float> {

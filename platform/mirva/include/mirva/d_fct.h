@@ -62,6 +62,11 @@ struct PropertySnapshot {
     bool valid = false;
     double timestamp = 0;              // seconds since the epoch of the last value change
     int group = 0;                     // registration group given to EqFct::add_property
+    // A camera feature whose node holds more than the property's 32 bits (a MAC address, a
+    // 64-bit counter): the node's whole value and the whole value a client wrote. min and
+    // max then give the node's whole limits.
+    std::optional<int64_t> whole_value;
+    std::optional<int64_t> whole_pending;
     std::optional<FeaturePresentation> presentation;  // main properties of camera features
 };
 

@@ -1,6 +1,10 @@
 // Camera parameter properties: pending client values, changed flag, limits, valid mark.
 #include <mirva/d_cam_param.h>
 
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
 #include "properties/client_value.h"
 
 template <class T>
@@ -71,6 +75,90 @@ bool D_cam_param_number<T>::restore_text(const std::string& text) {
 template class D_cam_param_number<int>;
 template class D_cam_param_number<float>;
 template class D_cam_param_number<double>;
+
+// ---------------------------------------------------------------- whole values
+
+namespace {
+
+// The exact integer a client sent: numbers, booleans and integral texts; a number past
+// 2^53 arrives exact only as a JSON integer or a text.
+std::optional<int64_t> whole_number(const mirva::ClientValue& value, std::string* reason) {
+    if (auto* i = std::get_if<int64_t>(&value)) return *i;
+    if (auto* t = std::get_if<std::string>(&value)) {
+        const char* begin = t->c_str();
+        while (*begin == ' ' || *begin == '\t') ++begin;
+        char* end = nullptr;
+        errno = 0;
+        const long long v = std::strtoll(begin, &end, 10);
+        const char* rest = end;
+        while (*rest == ' ' || *rest == '\t') ++rest;
+        if (end != begin && *rest == '\0') {
+            if (errno == ERANGE) { *reason = "outside the 64-bit integer range"; return std::nullopt; }
+            return static_cast<int64_t>(v);
+        }
+    }
+    auto x = mirva::detail::client_number(value, reason);
+    if (!x) return std::nullopt;
+    if (std::isnan(*x)) { *reason = "not a number (NaN)"; return std::nullopt; }
+    if (std::isinf(*x)) { *reason = "infinite"; return std::nullopt; }
+    if (*x != std::trunc(*x)) { *reason = "an integral number is needed"; return std::nullopt; }
+    if (*x < -9223372036854775808.0 || *x >= 9223372036854775808.0) {
+        *reason = "outside the 64-bit integer range";
+        return std::nullopt;
+    }
+    return static_cast<int64_t>(*x);
+}
+
+} // namespace
+
+void D_cam_param_int::set_whole_limits(int64_t min, int64_t max) {
+    std::lock_guard lk(mx_);
+    whole_ = true;
+    whole_min_ = min;
+    whole_max_ = max;
+}
+
+void D_cam_param_int::set_whole_value(int64_t v) {
+    std::lock_guard lk(mx_);
+    if (whole_) whole_value_ = v;
+}
+
+void D_cam_param_int::clear_whole_pending(int64_t applied) {
+    std::lock_guard lk(mx_);
+    if (whole_pending_ == applied) whole_pending_.reset();
+}
+
+mirva::PropertySnapshot D_cam_param_int::snapshot() const {
+    mirva::PropertySnapshot s = D_cam_param_number<int>::snapshot();
+    std::lock_guard lk(mx_);
+    if (!whole_) return s;
+    s.whole_value = whole_value_;
+    s.whole_pending = whole_pending_ ? *whole_pending_ : whole_value_;
+    s.min = static_cast<double>(whole_min_);
+    s.max = static_cast<double>(whole_max_);
+    return s;
+}
+
+// The 32-bit pending value shows the write saturated; the whole value waits beside it.
+mirva::WriteResult D_cam_param_int::client_write(const mirva::ClientValue& value) {
+    if (!has_whole_value()) return D_cam_param_number<int>::client_write(value);
+    std::string reason;
+    auto v = whole_number(value, &reason);
+    if (!v) return mirva::detail::refuse(mirva::WriteResult::bad_value, name(), value, reason);
+    std::lock_guard lk(mx_);
+    whole_pending_ = *v;
+    new_value_ = saturate(*v);
+    changed_ = true;
+    return mirva::WriteResult::success();
+}
+
+std::optional<mirva::ClientValue> D_cam_param_int::pending_write() const {
+    {
+        std::lock_guard lk(mx_);
+        if (whole_pending_) return mirva::ClientValue{*whole_pending_};
+    }
+    return D_cam_param_number<int>::pending_write();
+}
 
 namespace {
 mirva::WriteResult refuse_const(const D_fct& p, const mirva::ClientValue& value) {

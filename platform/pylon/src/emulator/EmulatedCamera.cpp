@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include <pthread.h>
 
@@ -136,6 +137,49 @@ std::string DefaultMac(const std::string& serial)
     return text;
 }
 
+// The number of a dotted IPv4 address ("169.254.0.1"); nothing for another text.
+std::optional<int64_t> Ipv4Number(const std::string& text)
+{
+    unsigned parts[4];
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%c", &parts[0], &parts[1], &parts[2], &parts[3], &end) != 4)
+        return std::nullopt;
+    int64_t value = 0;
+    for (unsigned part : parts) {
+        if (part > 255)
+            return std::nullopt;
+        value = value * 256 + part;
+    }
+    return value;
+}
+
+// The number of a MAC address of six hex bytes separated by ':' or '-'; nothing for another text.
+std::optional<int64_t> MacNumber(const std::string& text)
+{
+    if (text.size() != 17)
+        return std::nullopt;
+    int64_t value = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i % 3 == 2) {
+            if (c != text[2] || (c != ':' && c != '-'))
+                return std::nullopt;
+            continue;
+        }
+        int digit = -1;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        if (digit < 0)
+            return std::nullopt;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
 } // namespace
 
 CEmulatedCamera::CEmulatedCamera(const CameraConfig& config, const std::string& modelPath, unsigned plugIndex,
@@ -176,6 +220,16 @@ CEmulatedCamera::CEmulatedCamera(const CameraConfig& config, const std::string& 
         .SetDefaultGateway("0.0.0.0")
         .SetMacAddress(mac)
         .SetInterface("127.0.0.1");
+    // The camera's network features tell what its device information tells. A text that is
+    // no address, or a model that computes the feature from other nodes, keeps the model's value.
+    auto show = [&](const char* feature, std::optional<int64_t> value) {
+        if (value && Has(map, feature))
+            TrySet([&] { map.SetIntegerUnchecked(feature, *value); });
+    };
+    show("GevCurrentIPAddress", Ipv4Number(ip));
+    show("GevCurrentSubnetMask", Ipv4Number(info_.GetSubnetMask()));
+    show("GevCurrentDefaultGateway", Ipv4Number(info_.GetDefaultGateway()));
+    show("GevMACAddress", MacNumber(mac));
 
     InstallHooks();
 }

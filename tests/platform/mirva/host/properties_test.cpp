@@ -90,6 +90,39 @@ TEST_F(PropertiesTest, CamParamIntRefusesValuesThatAreNotA32BitInteger) {
     EXPECT_EQ(p.client_write(ClientValue{int64_t{-2147483648LL}}).code, WriteResult::ok);
 }
 
+// A camera feature wider than 32 bits: the 32-bit members hold the value saturated, the whole
+// value a client writes waits beside them, and a location that keeps pending writes keeps it whole.
+TEST_F(PropertiesTest, CamParamIntOfAWideFeatureKeepsTheWholeValue) {
+    D_cam_param_int p("MAC address", 0, 2147483647, &loc);
+    EXPECT_FALSE(p.snapshot().whole_value);  // not before the back-end says so
+    p.set_whole_limits(0, 281474976710655);
+    p.set_whole_value(0x003053123456);
+    p.mirva::D_value<int>::set_value(D_cam_param_int::saturate(0x003053123456));
+    p.reset_new_val();
+    EXPECT_FALSE(p.pending_write());
+
+    EXPECT_EQ(p.client_write(ClientValue{int64_t{0x003053654321}}).code, WriteResult::ok);
+    EXPECT_EQ(p.whole_pending(), 0x003053654321);
+    EXPECT_EQ(p.new_value(), 2147483647);
+    EXPECT_TRUE(p.changed());
+    EXPECT_EQ(p.pending_write(), ClientValue{int64_t{0x003053654321}});
+    mirva::PropertySnapshot s = p.snapshot();
+    EXPECT_EQ(s.whole_value, 0x003053123456);
+    EXPECT_EQ(s.whole_pending, 0x003053654321);
+    EXPECT_EQ(s.max, 281474976710655.0);
+
+    // Only the write that was applied is cleared; a newer one stays.
+    EXPECT_EQ(p.client_write(ClientValue{std::string("-5")}).code, WriteResult::ok);
+    p.clear_whole_pending(0x003053654321);
+    EXPECT_EQ(p.whole_pending(), -5);
+    EXPECT_EQ(p.new_value(), -5);
+    p.clear_whole_pending(-5);
+    EXPECT_FALSE(p.whole_pending());
+    EXPECT_EQ(p.client_write(ClientValue{std::string("12ab")}).code, WriteResult::bad_value);
+    EXPECT_EQ(p.client_write(ClientValue{1e19}).code, WriteResult::bad_value);
+    EXPECT_EQ(p.stored_text(), "2147483647");  // the state file keeps its format
+}
+
 TEST_F(PropertiesTest, CamParamFloatAcceptsFiniteNumbersInFloatRange) {
     D_cam_param_float p("EXPOSURE exposure", 10.0f, 1000.0f, &loc);
     EXPECT_EQ(p.client_write(ClientValue{2.5}).code, WriteResult::ok);
