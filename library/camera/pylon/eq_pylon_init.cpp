@@ -325,6 +325,16 @@ bool EqFctPylon::camera_init_settings(const Pylon::CDeviceInfo& info)
         if (source)
             frame_trig_sel_.set_limits(0, source->maxVal.ival - 1);
     }
+    // A trigger kind the camera does not offer is marked so (-1): acquisition starts then
+    // leave the camera's trigger set-up of that kind alone instead of selecting it.
+    if (!acq_available) {
+        apply_value(acq_trig_on_, -1);
+        apply_value(acq_trig_sel_, -1);
+    }
+    if (!frame_available) {
+        apply_value(frame_trig_on_, -1);
+        apply_value(frame_trig_sel_, -1);
+    }
 
     // 17.
     acq_trig_on_.new_init();
