@@ -337,9 +337,13 @@ int EqFctPylon::camera_start_acquisition()
             FeatureText t(camera_get_feature_by_name("ExposureTimeRaw", true));
             const bool w = GenApi::IsWritable(pCamera->ExposureTimeRaw);
             if (!t) {
-                if (w)
+                // The default of 80 where the camera's range holds it; a camera whose raw
+                // exposure counts other units keeps its own value.
+                if (w && pCamera->ExposureTimeRaw.GetMin() <= 80 && pCamera->ExposureTimeRaw.GetMax() >= 80)
                     pCamera->ExposureTimeRaw.SetValue(80, true);
-                else if (debug_bit(4))
+                else if (w && debug_bit(4))
+                    printftostderr(name(), "EXPOSURE TIME RAW 80 is outside the camera's range: left alone");
+                else if (!w && debug_bit(4))
                     printftostderr(name(), "EXPOSURE TIME RAW is not writable and not readable");
             } else if (w) {
                 pCamera->ExposureTimeRaw.FromString(t.get(), true);
