@@ -69,11 +69,12 @@ inline bool Eventually(const std::function<bool()>& condition, std::chrono::mill
     return true;
 }
 
-// The fake camera's own description with what every real GigE camera has and the fake
-// one lacks: the stream packet size (the bootstrap register of stream channel 0, whose
-// lower half the fake camera's stream follows), limited to 576 ... 8192 bytes, and the
-// largest image size (the sensor size over the binning); and the trigger delay and
-// exposure mode that the back-end sets at every acquisition start.
+// The fake camera's own description, as the camera serves it: its feature names are
+// today's standard ones (no WidthMax, TriggerDelayAbs or ExposureMode), which the location
+// copes with. The one addition: the fake camera has no stream packet size feature, which
+// every real GigE camera has and the packet-size set-up needs; it gets one over the
+// bootstrap register of stream channel 0 (whose lower half the fake camera's stream
+// follows), limited to 576 ... 8192 bytes. Added only while the fake camera lacks it.
 inline std::string DescriptionFile()
 {
     ArvFakeCamera* fake = arv_fake_camera_new("0");
@@ -81,12 +82,13 @@ inline std::string DescriptionFile()
     const char* xml = arv_fake_camera_get_genicam_xml(fake, &size);
     std::string text(xml, size);
     g_object_unref(fake);
-    const std::string category = "<pFeature>PayloadSize</pFeature>";
-    const size_t at = text.find(category);
-    const size_t end = text.rfind("</RegisterDescription>");
-    if (at == std::string::npos || end == std::string::npos)
-        return {};
-    text.insert(end, R"(
+    if (text.find("Name=\"GevSCPSPacketSize\"") == std::string::npos) {
+        const std::string category = "<pFeature>PayloadSize</pFeature>";
+        const size_t at = text.find(category);
+        const size_t end = text.rfind("</RegisterDescription>");
+        if (at == std::string::npos || end == std::string::npos)
+            return {};
+        text.insert(end, R"(
 	<Integer Name="GevSCPSPacketSize" NameSpace="Standard">
 		<Description>Stream packet size (bytes), IP and UDP headers included.</Description>
 		<pValue>GevSCPSPacketSizeRegister</pValue>
@@ -104,32 +106,9 @@ inline std::string DescriptionFile()
 		<Sign>Unsigned</Sign>
 		<Endianess>BigEndian</Endianess>
 	</MaskedIntReg>
-	<IntSwissKnife Name="WidthMax" NameSpace="Standard">
-		<pVariable Name="SENSOR">SensorWidth</pVariable>
-		<pVariable Name="BINNING">BinningHorizontal</pVariable>
-		<Formula>SENSOR / BINNING</Formula>
-	</IntSwissKnife>
-	<Float Name="TriggerDelayAbs" NameSpace="Standard">
-		<Value>0</Value>
-		<Min>0</Min>
-		<Max>1000000</Max>
-		<Unit>us</Unit>
-	</Float>
-	<Enumeration Name="ExposureMode" NameSpace="Standard">
-		<EnumEntry Name="Timed" NameSpace="Standard">
-			<Value>1</Value>
-		</EnumEntry>
-		<Value>1</Value>
-	</Enumeration>
-	<IntSwissKnife Name="HeightMax" NameSpace="Standard">
-		<pVariable Name="SENSOR">SensorHeight</pVariable>
-		<pVariable Name="BINNING">BinningVertical</pVariable>
-		<Formula>SENSOR / BINNING</Formula>
-	</IntSwissKnife>
 )");
-    text.insert(at + category.size(),
-                "\n\t\t<pFeature>GevSCPSPacketSize</pFeature>\n\t\t<pFeature>WidthMax</pFeature>\n\t\t<pFeature>HeightMax</pFeature>"
-                "\n\t\t<pFeature>TriggerDelayAbs</pFeature>\n\t\t<pFeature>ExposureMode</pFeature>");
+        text.insert(at + category.size(), "\n\t\t<pFeature>GevSCPSPacketSize</pFeature>");
+    }
     const auto path = std::filesystem::temp_directory_path() / ("mirva_gige_camera_" + std::to_string(getpid()) + ".xml");
     std::ofstream(path) << text;
     return path.string();
