@@ -216,8 +216,10 @@ void BM_Location(benchmark::State& state)
     if (!gige_test::Eventually([&] { return loc->g_sts_.online() == 1; }, std::chrono::seconds(30)))
         return state.SkipWithError("the location did not come on line");
     auto& cam = *loc->pCamera;
-    cam.Width.SetValue(cam.WidthMax.GetValue());
-    cam.Height.SetValue(cam.HeightMax.GetValue());
+    // The camera's largest image (its own description names no WidthMax: the location's
+    // stand-in gives it).
+    cam.Width.SetValue(loc->camera_largest_size(true));
+    cam.Height.SetValue(loc->camera_largest_size(false));
     loc->start_.set_value(1);
     // The host's update cycle (once per second, the server's default period) and its image-output
     // thread run meanwhile.

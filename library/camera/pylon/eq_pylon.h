@@ -114,6 +114,18 @@ public:
     int camera_set_packet_size();
     void camera_update_trigger_flags();
 
+    // Features of the older standard naming that a camera of today's naming lacks: what
+    // stands in for them (eq_pylon_stand_ins.cpp). Camera thread and update thread, with
+    // an open camera.
+    // The largest image along one axis after binning, and the feature that gave it:
+    // WidthMax (HeightMax); without it the maximum of Width (Height), or the value of a
+    // Width that cannot be set. LogicalErrorException naming WidthMax (HeightMax) when
+    // the camera has neither.
+    int64_t camera_largest_size(bool horizontal, const char** feature = nullptr);
+    // One line per feature that the set-up and the acquisition start use and the camera
+    // lacks: what stands in for it, or that there is nothing to set.
+    void camera_print_stand_ins();
+
     // Camera thread.
     int stop_tcp_thread();
     int camera_update_settings_local(bool full);

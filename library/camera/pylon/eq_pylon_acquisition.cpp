@@ -109,8 +109,12 @@ int EqFctPylon::camera_start_acquisition()
         enum class Item { OffsetX, OffsetY, Width, Height } item = Item::OffsetX;
         bool failed = false;
         try {
+            // A camera without offsets starts its image at the sensor's corner: nothing to set.
             item = Item::OffsetX;
-            {
+            if (!pCamera->OffsetX.IsPresent()) {
+                if (debug_bit(4))
+                    printftostderr(name(), "OFFSETX: none on this camera, nothing to set");
+            } else {
                 FeatureText t(camera_get_feature_by_name("OffsetX", true));
                 if (!t) {
                     pCamera->OffsetX.SetValue(roi_x_start_.new_value(), true);
@@ -124,7 +128,10 @@ int EqFctPylon::camera_start_acquisition()
                 }
             }
             item = Item::OffsetY;
-            {
+            if (!pCamera->OffsetY.IsPresent()) {
+                if (debug_bit(4))
+                    printftostderr(name(), "OFFSETY: none on this camera, nothing to set");
+            } else {
                 FeatureText t(camera_get_feature_by_name("OffsetY", true));
                 if (!t) {
                     pCamera->OffsetY.SetValue(roi_y_start_.new_value(), true);
@@ -270,14 +277,26 @@ int EqFctPylon::camera_start_acquisition()
             }
             if (debug_bit(4))
                 printftostderr(name(), "ACQ TRIGGER SELECTOR MODE \t- %s", pCamera->TriggerMode.ToString().c_str());
+            // Trigger delay: TriggerDelayAbs, or TriggerDelay on a camera of today's naming;
+            // a camera with neither has no delay to set.
             if (pylon_prop* d = camera_find_feature_by_name("TriggerDelayAbs")) {
                 pCamera->TriggerDelayAbs.SetValue(d->get_value_as_float(), true);
                 if (debug_bit(4))
                     printftostderr(name(), "TRIGGER DELAY ABS\t- %s", pCamera->TriggerDelayAbs.ToString().c_str());
-            } else {
+            } else if (pCamera->TriggerDelayAbs.IsPresent()) {
                 pCamera->TriggerDelayAbs.SetValue(0.0, true);
                 if (debug_bit(4))
                     printftostderr(name(), "TRIGGER DELAY ABS (C)\t- %s", pCamera->TriggerDelayAbs.ToString().c_str());
+            } else if (pylon_prop* d = camera_find_feature_by_name("TriggerDelay")) {
+                pCamera->TriggerDelay.SetValue(d->get_value_as_float(), true);
+                if (debug_bit(4))
+                    printftostderr(name(), "TRIGGER DELAY\t- %s", pCamera->TriggerDelay.ToString().c_str());
+            } else if (pCamera->TriggerDelay.IsPresent()) {
+                pCamera->TriggerDelay.SetValue(0.0, true);
+                if (debug_bit(4))
+                    printftostderr(name(), "TRIGGER DELAY (C)\t- %s", pCamera->TriggerDelay.ToString().c_str());
+            } else if (debug_bit(4)) {
+                printftostderr(name(), "TRIGGER DELAY: none on this camera, nothing to set");
             }
         }
         if (f >= 0) {
@@ -298,7 +317,10 @@ int EqFctPylon::camera_start_acquisition()
         // Trigger activation of the trigger now selected.
         {
             FeatureText t(camera_get_feature_by_name("TriggerActivation", true));
-            if (!t) {
+            if (!t && !pCamera->TriggerActivation.IsPresent()) {
+                if (debug_bit(4))
+                    printftostderr(name(), "TRIGGER ACTIVATION: none on this camera, nothing to set");
+            } else if (!t) {
                 pCamera->TriggerActivation.SetValue(Pylon::TriggerActivation_RisingEdge, true);
                 if (debug_bit(4))
                     printftostderr(name(), "TRIGGER ACTIVATION(C) \t- %s", pCamera->TriggerActivation.ToString().c_str());
@@ -324,7 +346,10 @@ int EqFctPylon::camera_start_acquisition()
 
         {
             FeatureText t(camera_get_feature_by_name("ExposureMode", true));
-            if (!t) {
+            if (!t && !pCamera->ExposureMode.IsPresent()) {
+                if (debug_bit(4))
+                    printftostderr(name(), "EXPOSURE MODE: none on this camera, nothing to set");
+            } else if (!t) {
                 pCamera->ExposureMode.SetValue(Pylon::ExposureMode_Timed, true);
             } else {
                 pCamera->ExposureMode.FromString(t.get(), true);
@@ -337,9 +362,13 @@ int EqFctPylon::camera_start_acquisition()
             FeatureText t(camera_get_feature_by_name("ExposureTimeRaw", true));
             const bool w = GenApi::IsWritable(pCamera->ExposureTimeRaw);
             if (!t) {
-                if (w)
+                // The default of 80 where the camera's range holds it; a camera whose raw
+                // exposure counts other units keeps its own value.
+                if (w && pCamera->ExposureTimeRaw.GetMin() <= 80 && pCamera->ExposureTimeRaw.GetMax() >= 80)
                     pCamera->ExposureTimeRaw.SetValue(80, true);
-                else if (debug_bit(4))
+                else if (w && debug_bit(4))
+                    printftostderr(name(), "EXPOSURE TIME RAW 80 is outside the camera's range: left alone");
+                else if (!w && debug_bit(4))
                     printftostderr(name(), "EXPOSURE TIME RAW is not writable and not readable");
             } else if (w) {
                 pCamera->ExposureTimeRaw.FromString(t.get(), true);

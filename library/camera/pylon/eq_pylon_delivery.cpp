@@ -150,8 +150,8 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
                 calib_.set_value(0);
                 commit(calib_);
             } else {
-                old_offset_x = pCamera->OffsetX.GetValue();
-                old_offset_y = pCamera->OffsetY.GetValue();
+                old_offset_x = pCamera->OffsetX.IsPresent() ? pCamera->OffsetX.GetValue() : 0;
+                old_offset_y = pCamera->OffsetY.IsPresent() ? pCamera->OffsetY.GetValue() : 0;
                 has_bin_x = camera_find_feature_by_name("BinningHorizontal") != nullptr;
                 has_bin_y = camera_find_feature_by_name("BinningVertical") != nullptr;
                 old_bin_x = has_bin_x ? pCamera->BinningHorizontal.GetValue() : 1;
@@ -351,8 +351,10 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
                 pCamera->BinningVertical.SetValue(old_bin_y, true);
             pCamera->Width.SetValue(old_width, true);
             pCamera->Height.SetValue(old_height, true);
-            pCamera->OffsetX.SetValue(old_offset_x, true);
-            pCamera->OffsetY.SetValue(old_offset_y, true);
+            if (pCamera->OffsetX.IsPresent())
+                pCamera->OffsetX.SetValue(old_offset_x, true);
+            if (pCamera->OffsetY.IsPresent())
+                pCamera->OffsetY.SetValue(old_offset_y, true);
             if (debug_bit(0x20))
                 printftostderr(name(), "3======================> format_changed = true");
             format_changed = true;
@@ -493,10 +495,13 @@ int EqFctPylon::camera_make_calibr()
 {
     if (!pCamera)
         return 1;
-    pCamera->OffsetX.SetValue(0, true);
-    pCamera->OffsetY.SetValue(0, true);
-    pCamera->Width.SetValue(pCamera->WidthMax.GetValue(), true);
-    pCamera->Height.SetValue(pCamera->HeightMax.GetValue(), true);
+    // A camera without offsets always starts its image at the sensor's corner.
+    if (pCamera->OffsetX.IsPresent())
+        pCamera->OffsetX.SetValue(0, true);
+    if (pCamera->OffsetY.IsPresent())
+        pCamera->OffsetY.SetValue(0, true);
+    pCamera->Width.SetValue(camera_largest_size(true), true);
+    pCamera->Height.SetValue(camera_largest_size(false), true);
     if (camera_find_feature_by_name("BinningHorizontal"))
         pCamera->BinningHorizontal.SetValue(1, true);
     if (camera_find_feature_by_name("BinningVertical"))

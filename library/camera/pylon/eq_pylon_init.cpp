@@ -227,7 +227,8 @@ bool EqFctPylon::camera_init_settings(const Pylon::CDeviceInfo& info)
     printftostderr(name(), "camera_init() BIG endien architecture, will swap data");
     byte_swap = true;
 
-    // 10. Size.
+    // 10. Size, after a word on the features that this camera names differently or lacks.
+    camera_print_stand_ins();
     if (camera_get_size(nullptr, nullptr) != 0) {
         printftostderr(name(), "camera_init() Failed to obtain max image size");
         return true;
@@ -325,6 +326,16 @@ bool EqFctPylon::camera_init_settings(const Pylon::CDeviceInfo& info)
         if (source)
             frame_trig_sel_.set_limits(0, source->maxVal.ival - 1);
     }
+    // A trigger kind the camera does not offer is marked so (-1): acquisition starts then
+    // leave the camera's trigger set-up of that kind alone instead of selecting it.
+    if (!acq_available) {
+        apply_value(acq_trig_on_, -1);
+        apply_value(acq_trig_sel_, -1);
+    }
+    if (!frame_available) {
+        apply_value(frame_trig_on_, -1);
+        apply_value(frame_trig_sel_, -1);
+    }
 
     // 17.
     acq_trig_on_.new_init();
@@ -376,16 +387,18 @@ int EqFctPylon::camera_get_size(int* w, int* h)
             *h = img_height;
         return 1;
     }
-    int width = static_cast<int>(pCamera->WidthMax.GetValue());
+    const char* width_feature = "WidthMax";
+    const char* height_feature = "HeightMax";
+    int width = static_cast<int>(camera_largest_size(true, &width_feature));
     if (GenApi::IsReadable(pCamera->BinningHorizontal))
         width *= static_cast<int>(pCamera->BinningHorizontal.GetValue());
-    int height = static_cast<int>(pCamera->HeightMax.GetValue());
+    int height = static_cast<int>(camera_largest_size(false, &height_feature));
     if (GenApi::IsReadable(pCamera->BinningVertical))
         height *= static_cast<int>(pCamera->BinningVertical.GetValue());
     if (width < 1 || height < 1) {
         // A sensor without pixels (a description with SensorWidth 0, say) has nothing to
         // stream: the set-up fails instead of publishing an empty image region.
-        const char* feature = width < 1 ? "WidthMax" : "HeightMax";
+        const char* feature = width < 1 ? width_feature : height_feature;
         printftostderr(name(), "camera_get_size() %s is %d: the camera has no image to stream", feature,
                        width < 1 ? width : height);
         err_text_.set_value(std::string(feature) + " is " + std::to_string(width < 1 ? width : height) +

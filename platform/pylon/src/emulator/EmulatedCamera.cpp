@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include <pthread.h>
 
@@ -18,6 +20,7 @@ namespace {
 
 constexpr size_t kMaxPendingTriggers = 64;
 constexpr double kGainRawDb = 0.0359;            // dB per GainRaw step
+constexpr int64_t kAllFlags = 0xffffffff;        // a 32-bit status register with every flag set
 
 bool Has(const GenApi::NodeMap& map, const char* name) { return map.GetNode(name) != nullptr; }
 
@@ -74,6 +77,29 @@ void TrySet(Set&& set)
         set();
     } catch (const GenICam::GenericException&) {
     }
+}
+
+// Registers that read 0 behind a node (a count, a divisor), through its formulas and value
+// nodes, become `value`: 1, the camera has at least one of each; or, behind implemented and
+// available flags that formulas take bit by bit, all ones. Lock held.
+void SeedRegistersBehind(GenApi::detail::Node* node, int depth, int64_t value = 1)
+{
+    if (!node || depth > 6)
+        return;
+    const std::string tag = node->Tag();
+    if (tag == "IntReg" || tag == "MaskedIntReg") {
+        try {
+            if (node->ReadInt() == 0)
+                node->WriteInt(value);
+        } catch (const GenICam::GenericException&) {
+            TrySet([&] { node->WriteInt(1); });  // narrower than the value
+        }
+        return;
+    }
+    std::vector<GenApi::detail::Node*> references;
+    node->CollectReferences(references);
+    for (GenApi::detail::Node* reference : references)
+        SeedRegistersBehind(reference, depth + 1, value);
 }
 
 // The value of a feature for one TriggerSelector entry: through the selector index when the
@@ -258,6 +284,10 @@ void CEmulatedCamera::SeedRegisterDefaults()
     seed("HeightMax", Int(map, "SensorHeight", 480));
     seed("Width", Int(map, "WidthMax", 640));
     seed("Height", Int(map, "HeightMax", 480));
+    // No binning, and the one stream channel of a GigE camera (its bootstrap register).
+    seed("BinningHorizontal", 1);
+    seed("BinningVertical", 1);
+    seed("GevStreamChannelCount", 1);
     if (auto* format = dynamic_cast<GenApi::IEnumeration*>(map.GetNode("PixelFormat"))) {
         const std::string now = Text(map, "PixelFormat");
         if (CPixelTypeMapper::GetPylonPixelTypeByName(now.c_str()) == PixelType_Undefined) {
@@ -274,6 +304,75 @@ void CEmulatedCamera::SeedRegisterDefaults()
             if (!first.empty())
                 TrySet([&] { map.SetStringUnchecked("PixelFormat", first); });
         }
+    }
+    SeedValuesIntoLimits();
+}
+
+void CEmulatedCamera::SeedValuesIntoLimits()
+{
+    // Registers left at 0 give values no real camera reports: a bandwidth below its own
+    // minimum of 1 MB/s, a selector over a count of 0 channels (limits 0 ... -1), a rate
+    // that divides by a period of 0, an enumeration on a value that is none of its entries.
+    // The camera set-up writes every value back and the camera must take it: counts and
+    // divisors behind such a feature become 1, and a value outside its limits the nearest
+    // limit, until the description settles (a few passes).
+    GenApi::NodeMap& map = *node_map_;
+    auto seed_behind = [](GenApi::detail::Node* node, int depth) { SeedRegistersBehind(node, depth); };
+    for (int pass = 0; pass < 4; ++pass) {
+        bool changed = false;
+        {
+            std::lock_guard<GenApi::NodeMapLock> guard(map.GetLock());
+            GenApi::NodeList_t nodes;
+            map.GetNodes(nodes);
+            for (GenApi::INode* n : nodes) {
+                auto* node = dynamic_cast<GenApi::detail::Node*>(n);
+                if (!node)
+                    continue;
+                try {
+                    if (auto* integer = dynamic_cast<GenApi::detail::IntegerNode*>(node)) {
+                        const int64_t min = integer->GetMin(), max = integer->GetMax();
+                        if (max < min) {
+                            seed_behind(integer->MaxNode() ? integer->MaxNode() : node, 0);
+                            changed = true;
+                        } else if (const int64_t value = integer->ReadInt(); value < min || value > max) {
+                            integer->WriteInt(value < min ? min : max);
+                            changed = true;
+                        }
+                    } else if (auto* number = dynamic_cast<GenApi::IFloat*>(node)) {
+                        const double min = number->GetMin(), max = number->GetMax(), value = node->ReadFloat();
+                        if (!std::isfinite(min) || !std::isfinite(max) || !std::isfinite(value)) {
+                            seed_behind(node, 0);
+                            changed = true;
+                        } else if (value < min || value > max) {
+                            node->WriteFloat(value < min ? min : max);
+                            changed = true;
+                        }
+                    } else if (auto* enumeration = dynamic_cast<GenApi::IEnumeration*>(node)) {
+                        if (enumeration->GetEntry(node->ReadInt()) == nullptr) {
+                            // Its first entry; a camera streams continuously by default.
+                            GenApi::NodeList_t entries;
+                            enumeration->GetEntries(entries);
+                            GenApi::IEnumEntry* chosen = nullptr;
+                            for (GenApi::INode* e : entries) {
+                                auto* entry = dynamic_cast<GenApi::IEnumEntry*>(e);
+                                if (!entry || !GenApi::IsAvailable(e->GetAccessMode()))
+                                    continue;
+                                if (!chosen || entry->GetSymbolic() == "Continuous")
+                                    chosen = entry;
+                            }
+                            if (chosen) {
+                                node->WriteInt(chosen->GetValue());
+                                changed = true;
+                            }
+                        }
+                    }
+                } catch (const GenICam::GenericException&) {
+                }
+            }
+        }
+        map.InvalidateNodes();
+        if (!changed)
+            break;
     }
 }
 
@@ -297,6 +396,16 @@ void CEmulatedCamera::SeedStatusRegisters()
         } catch (const GenICam::GenericException&) {
         }
     };
+    // A maximum register that reads 0 below the feature's minimum: the feature offers its
+    // minimum only.
+    auto SeedMaxUpToMin = [&](GenApi::detail::IntegerNode* integer) {
+        try {
+            const int64_t min = integer->GetMin();
+            if (min > 0)
+                seed(integer->MaxNode(), min);
+        } catch (const GenICam::GenericException&) {
+        }
+    };
     {
         std::lock_guard<GenApi::NodeMapLock> guard(map.GetLock());
         GenApi::NodeList_t nodes;
@@ -313,6 +422,50 @@ void CEmulatedCamera::SeedStatusRegisters()
                     seed(integer->MaxNode(), 640);
                 else if (node->Name() == "Height")
                     seed(integer->MaxNode(), 480);
+                else if (node->Name() == "BinningHorizontal" || node->Name() == "BinningVertical")
+                    seed(integer->MaxNode(), 1);
+                else
+                    SeedMaxUpToMin(integer);
+            }
+        }
+        // Features behind a selector keep their status registers at an address of each
+        // selected entry (one per trigger kind, say): every entry's are filled.
+        for (GenApi::INode* n : nodes) {
+            auto* selector = dynamic_cast<GenApi::detail::Node*>(n);
+            auto* enumeration = dynamic_cast<GenApi::IEnumeration*>(n);
+            if (!selector || !enumeration || selector->SelectedNodes().empty())
+                continue;
+            try {
+                const int64_t was = selector->ReadInt();
+                GenApi::NodeList_t entries;
+                enumeration->GetEntries(entries);
+                for (GenApi::INode* e : entries) {
+                    auto* entry = dynamic_cast<GenApi::IEnumEntry*>(e);
+                    if (!entry)
+                        continue;
+                    selector->WriteInt(entry->GetValue());
+                    map.InvalidateNodes();
+                    for (GenApi::detail::Node* selected : selector->SelectedNodes()) {
+                        if (!selected)
+                            continue;
+                        SeedRegistersBehind(selected->ImplementedNode(), 0, kAllFlags);
+                        SeedRegistersBehind(selected->AvailableNode(), 0, kAllFlags);
+                        if (auto* choices = dynamic_cast<GenApi::IEnumeration*>(selected)) {
+                            GenApi::NodeList_t selectedEntries;
+                            choices->GetEntries(selectedEntries);
+                            for (GenApi::INode* c : selectedEntries) {
+                                if (auto* choice = dynamic_cast<GenApi::detail::Node*>(c)) {
+                                    SeedRegistersBehind(choice->ImplementedNode(), 0, kAllFlags);
+                                    SeedRegistersBehind(choice->AvailableNode(), 0, kAllFlags);
+                                }
+                            }
+                        }
+                        selector->WriteInt(entry->GetValue());  // in case a register behind held it
+                        map.InvalidateNodes();
+                    }
+                }
+                selector->WriteInt(was);
+            } catch (const GenICam::GenericException&) {
             }
         }
     }

@@ -94,6 +94,7 @@ private:
     void InstallHooks();
     void SeedRegisterDefaults();
     void SeedStatusRegisters();
+    void SeedValuesIntoLimits();
     void OnClientWrite(GenApi::INode& node, GenApi::EWritePhase phase);
     void UpdateDerivedValues(const std::string& written);
     Settings ReadSettings();

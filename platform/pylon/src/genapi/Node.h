@@ -54,6 +54,13 @@ public:
     // The nodes behind pIsImplemented and pIsAvailable (null when absent).
     Node* ImplementedNode() const noexcept { return is_implemented_.node; }
     Node* AvailableNode() const noexcept { return is_available_.node; }
+    // The nodes this node selects (pSelected; null entries for unresolved names).
+    std::vector<Node*> SelectedNodes() const {
+        std::vector<Node*> nodes;
+        for (const auto& ref : selected_)
+            nodes.push_back(ref.node);
+        return nodes;
+    }
 
     // ---- internal value access (lock held; no access checks) -----------------------------
     // `at` selects one value of an indexed node; nullopt: the value selected now.

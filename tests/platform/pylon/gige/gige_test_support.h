@@ -5,7 +5,11 @@
 
 #include <arv.h>
 
+#include <arpa/inet.h>
 #include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +22,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "transport/gige/GigEDiscovery.h"
 
@@ -69,11 +74,12 @@ inline bool Eventually(const std::function<bool()>& condition, std::chrono::mill
     return true;
 }
 
-// The fake camera's own description with what every real GigE camera has and the fake
-// one lacks: the stream packet size (the bootstrap register of stream channel 0, whose
-// lower half the fake camera's stream follows), limited to 576 ... 8192 bytes, and the
-// largest image size (the sensor size over the binning); and the trigger delay and
-// exposure mode that the back-end sets at every acquisition start.
+// The fake camera's own description, as the camera serves it: its feature names are
+// today's standard ones (no WidthMax, TriggerDelayAbs or ExposureMode), which the location
+// copes with. The one addition: the fake camera has no stream packet size feature, which
+// every real GigE camera has and the packet-size set-up needs; it gets one over the
+// bootstrap register of stream channel 0 (whose lower half the fake camera's stream
+// follows), limited to 576 ... 8192 bytes. Added only while the fake camera lacks it.
 inline std::string DescriptionFile()
 {
     ArvFakeCamera* fake = arv_fake_camera_new("0");
@@ -81,12 +87,13 @@ inline std::string DescriptionFile()
     const char* xml = arv_fake_camera_get_genicam_xml(fake, &size);
     std::string text(xml, size);
     g_object_unref(fake);
-    const std::string category = "<pFeature>PayloadSize</pFeature>";
-    const size_t at = text.find(category);
-    const size_t end = text.rfind("</RegisterDescription>");
-    if (at == std::string::npos || end == std::string::npos)
-        return {};
-    text.insert(end, R"(
+    if (text.find("Name=\"GevSCPSPacketSize\"") == std::string::npos) {
+        const std::string category = "<pFeature>PayloadSize</pFeature>";
+        const size_t at = text.find(category);
+        const size_t end = text.rfind("</RegisterDescription>");
+        if (at == std::string::npos || end == std::string::npos)
+            return {};
+        text.insert(end, R"(
 	<Integer Name="GevSCPSPacketSize" NameSpace="Standard">
 		<Description>Stream packet size (bytes), IP and UDP headers included.</Description>
 		<pValue>GevSCPSPacketSizeRegister</pValue>
@@ -104,32 +111,9 @@ inline std::string DescriptionFile()
 		<Sign>Unsigned</Sign>
 		<Endianess>BigEndian</Endianess>
 	</MaskedIntReg>
-	<IntSwissKnife Name="WidthMax" NameSpace="Standard">
-		<pVariable Name="SENSOR">SensorWidth</pVariable>
-		<pVariable Name="BINNING">BinningHorizontal</pVariable>
-		<Formula>SENSOR / BINNING</Formula>
-	</IntSwissKnife>
-	<Float Name="TriggerDelayAbs" NameSpace="Standard">
-		<Value>0</Value>
-		<Min>0</Min>
-		<Max>1000000</Max>
-		<Unit>us</Unit>
-	</Float>
-	<Enumeration Name="ExposureMode" NameSpace="Standard">
-		<EnumEntry Name="Timed" NameSpace="Standard">
-			<Value>1</Value>
-		</EnumEntry>
-		<Value>1</Value>
-	</Enumeration>
-	<IntSwissKnife Name="HeightMax" NameSpace="Standard">
-		<pVariable Name="SENSOR">SensorHeight</pVariable>
-		<pVariable Name="BINNING">BinningVertical</pVariable>
-		<Formula>SENSOR / BINNING</Formula>
-	</IntSwissKnife>
 )");
-    text.insert(at + category.size(),
-                "\n\t\t<pFeature>GevSCPSPacketSize</pFeature>\n\t\t<pFeature>WidthMax</pFeature>\n\t\t<pFeature>HeightMax</pFeature>"
-                "\n\t\t<pFeature>TriggerDelayAbs</pFeature>\n\t\t<pFeature>ExposureMode</pFeature>");
+        text.insert(at + category.size(), "\n\t\t<pFeature>GevSCPSPacketSize</pFeature>");
+    }
     const auto path = std::filesystem::temp_directory_path() / ("mirva_gige_camera_" + std::to_string(getpid()) + ".xml");
     std::ofstream(path) << text;
     return path.string();
@@ -221,6 +205,84 @@ public:
 
 private:
     ArvDevice* device_ = nullptr;
+};
+
+// Bare control-channel commands to the camera at 127.0.0.1, for what must happen before a
+// connection can load the camera's description: takes control (CCP), writes memory, and
+// gives control back, on one socket. Each command waits for its acknowledge (bounded).
+class BareControl {
+public:
+    BareControl()
+    {
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in camera{};
+        camera.sin_family = AF_INET;
+        camera.sin_port = htons(3956);
+        inet_pton(AF_INET, kCameraAddress, &camera.sin_addr);
+        if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&camera), sizeof camera) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~BareControl()
+    {
+        if (fd_ >= 0) {
+            Command(0x0082, {0x00, 0x00, 0x0a, 0x00, 0, 0, 0, 0});  // CCP := 0
+            close(fd_);
+        }
+    }
+    BareControl(const BareControl&) = delete;
+    BareControl& operator=(const BareControl&) = delete;
+
+    bool WriteMemory(uint32_t address, std::string data)
+    {
+        if (!Command(0x0082, {0x00, 0x00, 0x0a, 0x00, 0, 0, 0, 2}))  // CCP := control access
+            return false;
+        data.resize((data.size() + 4) / 4 * 4, '\0');  // NUL-terminated, whole words
+        std::vector<uint8_t> payload = {uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address)};
+        payload.insert(payload.end(), data.begin(), data.end());
+        return Command(0x0086, payload);
+    }
+
+    // A NUL-terminated text of the camera's memory (at most 512 bytes); empty on failure.
+    std::string ReadText(uint32_t address, uint16_t size)
+    {
+        std::vector<uint8_t> answer;
+        if (!Command(0x0084, {uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address), 0, 0,
+                              uint8_t(size >> 8), uint8_t(size)},
+                     &answer) ||
+            answer.size() < 4)
+            return {};
+        const std::string text(answer.begin() + 4, answer.end());  // after the address
+        return text.substr(0, text.find('\0'));
+    }
+
+private:
+    bool Command(uint16_t command, const std::vector<uint8_t>& payload, std::vector<uint8_t>* answer = nullptr)
+    {
+        if (fd_ < 0)
+            return false;
+        ++id_;
+        std::vector<uint8_t> packet = {0x42, 0x01, uint8_t(command >> 8), uint8_t(command), uint8_t(payload.size() >> 8),
+                                       uint8_t(payload.size()), uint8_t(id_ >> 8), uint8_t(id_)};
+        packet.insert(packet.end(), payload.begin(), payload.end());
+        if (send(fd_, packet.data(), packet.size(), 0) != static_cast<ssize_t>(packet.size()))
+            return false;
+        pollfd ready{fd_, POLLIN, 0};
+        uint8_t ack[1024];
+        while (poll(&ready, 1, 2000) == 1) {
+            const ssize_t n = recv(fd_, ack, sizeof ack, 0);
+            if (n >= 8 && ((ack[6] << 8) | ack[7]) == id_) {
+                if (answer)
+                    answer->assign(ack + 8, ack + n);
+                return ack[0] == 0 && ack[1] == 0;  // status success
+            }
+        }
+        return false;
+    }
+
+    int fd_ = -1;
+    uint16_t id_ = 0;
 };
 
 // Re-executes the program inside a private user and network namespace with lo up, when

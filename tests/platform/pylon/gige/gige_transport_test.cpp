@@ -147,6 +147,56 @@ TEST_F(GigETransportTest, AnotherApplicationHoldingTheCameraIsAClearError)
     EXPECT_FALSE(second->IsOpen());
 }
 
+// A camera may serve its description zipped (its first URL register names a .zip file):
+// the node map is the description inside.
+TEST_F(GigETransportTest, AZippedDescriptionLoadsAsTheFileInside)
+{
+    if (access("/usr/bin/zip", X_OK) != 0)
+        GTEST_SKIP() << "zip is not installed";
+    std::string pattern = (std::filesystem::temp_directory_path() / "mirva_gige_zip_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path dir = pattern;
+    struct RemoveAtEnd {
+        std::filesystem::path path;
+        ~RemoveAtEnd()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } remove_at_end{dir};
+    std::filesystem::copy_file(description, dir / "fake-camera.xml");
+    const std::string command = "cd '" + dir.string() + "' && /usr/bin/zip -q -9 camera.zip fake-camera.xml";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_LT(std::filesystem::file_size(dir / "camera.zip"), std::filesystem::file_size(description));  // compressed
+
+    camera.reset();  // the camera at 127.0.0.1 serves the zip instead
+    camera = std::make_unique<FakeCamera>(kSerial, (dir / "camera.zip").string());
+    ASSERT_TRUE(camera->Answers());
+    // The fake camera names its description "arv-fake-camera.xml" whatever the file: its
+    // first URL register (0x200) is made to name the zip, as a camera serving one does.
+    {
+        BareControl control;
+        std::string url = control.ReadText(0x200, 512);
+        const std::string served = "arv-fake-camera.xml";
+        const size_t at = url.find(served);
+        ASSERT_NE(at, std::string::npos) << url;
+        url.replace(at, served.size(), "camera.zip");
+        ASSERT_TRUE(control.WriteMemory(0x200, url));
+        ASSERT_EQ(control.ReadText(0x200, 512), url);
+    }
+    GenApi::INodeMap& map = *Open().NodeMap();
+    std::ifstream in(description);
+    const std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    GenApi::NodeList_t from_file, from_camera;
+    auto file_map = GenApi::CNodeMapFactory::LoadFromString(xml, "file");
+    file_map->GetNodes(from_file);
+    map.GetNodes(from_camera);
+    EXPECT_EQ(from_camera.size(), from_file.size());
+    GenApi::CIntegerPtr width = map.GetNode("Width");
+    ASSERT_TRUE(width.IsValid());
+    EXPECT_GT(width->GetValue(), 0);  // read from the camera's register
+}
+
 TEST(GigETransportDescription, ADescriptionThatDoesNotLoadIsAClearErrorNamingTheCamera)
 {
     GIGE_TIER_OR_SKIP();

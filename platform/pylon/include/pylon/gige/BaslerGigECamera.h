@@ -76,6 +76,7 @@ public:
     CEnumParameterT<TriggerSourceEnums> TriggerSource{this, "TriggerSource"};
     CEnumParameterT<TriggerActivationEnums> TriggerActivation{this, "TriggerActivation"};
     CFloatParameter TriggerDelayAbs{this, "TriggerDelayAbs"};
+    CFloatParameter TriggerDelay{this, "TriggerDelay"};  // today's standard name of TriggerDelayAbs
     CCommandParameter TriggerSoftware{this, "TriggerSoftware"};
 
     // Exposure and gain

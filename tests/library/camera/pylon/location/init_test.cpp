@@ -78,11 +78,14 @@ TEST_F(Init, MinimalModelHasOnlyTheFrameTriggerWithoutSources)
     Stderr err;
     ASSERT_FALSE(loc->camera_init());
     const std::string text = err.text();
-    EXPECT_THAT(text, HasSubstr("CAM: camera_init() TRIGGER MODES AVAILABLE Acquisition: 0 (0 sel: 0)  Frame:1  (0 sel: 0)"));
+    EXPECT_THAT(text, HasSubstr("CAM: camera_init() TRIGGER MODES AVAILABLE Acquisition: 0 (-1 sel: -1)  Frame:1  (0 sel: 0)"));
     EXPECT_THAT(text, HasSubstr("CAM: camera_init() PACKET SIZE: UNKNOWN"));
     EXPECT_EQ(loc->acq_trig_on_.get_min(), -1);
     EXPECT_EQ(loc->acq_trig_on_.get_max(), -1);
     EXPECT_EQ(loc->acq_trig_sel_.get_max(), -1);
+    // Marked as not offered: an acquisition start leaves that trigger kind alone.
+    EXPECT_EQ(loc->acq_trig_on_.value(), -1);
+    EXPECT_EQ(loc->acq_trig_sel_.value(), -1);
     EXPECT_EQ(loc->frame_trig_on_.get_min(), 0);
     EXPECT_EQ(loc->frame_trig_on_.get_max(), 1);
     EXPECT_EQ(loc->frame_trig_sel_.get_min(), -1);
