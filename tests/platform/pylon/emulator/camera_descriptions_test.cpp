@@ -7,23 +7,12 @@
 #include <filesystem>
 
 #include "GrabFixture.h"
+#include "support/description_files.h"
 
 using namespace Pylon;
 
 namespace {
 
-std::vector<std::string> DescriptionFiles()
-{
-    std::vector<std::string> files;
-    const char* dir = std::getenv("MIRVA_GENICAM_XML_DIR");
-    if (!dir || !*dir)
-        return files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.path().extension() == ".xml")
-            files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 class ForeignDescription : public pylon_test::GrabTest, public ::testing::WithParamInterface<std::string> {};
 
@@ -60,7 +49,7 @@ TEST_P(ForeignDescription, EmulatorStreamsFromTheFile)
     std::printf("%s: frame %dx%d\n", std::filesystem::path(path).filename().c_str(), r.GetSizeX(), r.GetSizeY());
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, ForeignDescription, ::testing::ValuesIn(DescriptionFiles()),
+INSTANTIATE_TEST_SUITE_P(Files, ForeignDescription, ::testing::ValuesIn(pylon_test::DescriptionFiles()),
                          [](const auto& info) {
                              std::string name = std::filesystem::path(info.param).stem().string();
                              for (char& c : name)

@@ -9,31 +9,19 @@
 #include <GenApi/GenApi.h>
 #include <GenICam/GCException.h>
 
+#include "support/description_files.h"
+
 using namespace GenApi;
 
 namespace {
-
-std::vector<std::filesystem::path> DescriptionFiles() {
-    std::vector<std::filesystem::path> files;
-    const char* dir = std::getenv("MIRVA_GENICAM_XML_DIR");
-    if (!dir || !*dir)
-        return files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        const auto ext = entry.path().extension();
-        if (ext == ".xml" || ext == ".zip")
-            files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 TEST(CameraDescriptions, EachFileLoadsAndEveryFeatureReads) {
     const char* dir = std::getenv("MIRVA_GENICAM_XML_DIR");
     if (!dir || !*dir)
         GTEST_SKIP() << "MIRVA_GENICAM_XML_DIR is not set";
-    const auto files = DescriptionFiles();
+    const auto files = pylon_test::DescriptionFiles({".xml", ".zip"});
     ASSERT_FALSE(files.empty()) << "no description files in " << dir;
-    for (const auto& path : files) {
+    for (const std::filesystem::path path : files) {
         SCOPED_TRACE(path.string());
         std::unique_ptr<NodeMap> map;
         try {

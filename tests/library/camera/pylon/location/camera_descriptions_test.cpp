@@ -14,23 +14,12 @@
 #include <sstream>
 
 #include "location_support.h"
+#include "support/description_files.h"
 
 using namespace location_test;
 
 namespace {
 
-std::vector<std::string> description_files()
-{
-    std::vector<std::string> files;
-    const char* dir = std::getenv("MIRVA_GENICAM_XML_DIR");
-    if (!dir || !*dir)
-        return files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.path().extension() == ".xml")
-            files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 // The lines of `text` that hold `what`.
 std::vector<std::string> lines_with(const std::string& text, const std::string& what)
@@ -97,7 +86,7 @@ TEST_P(CameraDescription, LocationComesOnLineAndDeliversFrames)
     EXPECT_TRUE(delivered) << file << ": " << error << "\n" << text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, CameraDescription, ::testing::ValuesIn(description_files()),
+INSTANTIATE_TEST_SUITE_P(Files, CameraDescription, ::testing::ValuesIn(pylon_test::DescriptionFiles()),
                          [](const auto& info) {
                              std::string name = std::filesystem::path(info.param).stem().string();
                              for (char& c : name)
