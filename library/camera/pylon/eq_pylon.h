@@ -189,11 +189,11 @@ public:
     // Counts of the camera's stream since the camera was opened, from its stream grabber
     // (read only): "STREAM.FRAMES.COMPLETED", "STREAM.FRAMES.FAILED", "STREAM.UNDERRUNS",
     // "STREAM.PACKETS.MISSING", "STREAM.PACKETS.RESENT". Camera thread.
-    D_cam_param_double_const stream_completed_;
-    D_cam_param_double_const stream_failed_;
-    D_cam_param_double_const stream_underruns_;
-    D_cam_param_double_const stream_missing_packets_;
-    D_cam_param_double_const stream_resent_packets_;
+    D_cam_param_int64_const stream_completed_;
+    D_cam_param_int64_const stream_failed_;
+    D_cam_param_int64_const stream_underruns_;
+    D_cam_param_int64_const stream_missing_packets_;
+    D_cam_param_int64_const stream_resent_packets_;
     std::chrono::steady_clock::time_point stream_statistics_shown{};  // camera thread
     // Shows the stream grabber's counts in the stream properties: at most twice a second,
     // or now. Camera thread, with a stream grabber.

@@ -7,10 +7,11 @@
 
 namespace {
 
-double count_of(GenApi::INodeMap* map, const char* name)
+// Counts are whole numbers everywhere they are shown (API, command-line client, viewer).
+int64_t count_of(GenApi::INodeMap* map, const char* name)
 {
     GenApi::CIntegerPtr node = map->GetNode(name);
-    return node.IsValid() && GenApi::IsReadable(node) ? static_cast<double>(node->GetValue()) : 0.0;
+    return node.IsValid() && GenApi::IsReadable(node) ? node->GetValue() : 0;
 }
 
 } // namespace
@@ -25,8 +26,8 @@ void EqFctPylon::camera_update_stream_statistics(bool now)
     stream_statistics_shown = t;
     try {
         GenApi::INodeMap* map = StreamGrabber->GetNodeMap();
-        const double total = count_of(map, "Statistic_Total_Buffer_Count");
-        const double failed = count_of(map, "Statistic_Failed_Buffer_Count");
+        const int64_t total = count_of(map, "Statistic_Total_Buffer_Count");
+        const int64_t failed = count_of(map, "Statistic_Failed_Buffer_Count");
         stream_completed_.set_value(total - failed);
         stream_failed_.set_value(failed);
         stream_underruns_.set_value(count_of(map, "Statistic_Buffer_Underrun_Count"));

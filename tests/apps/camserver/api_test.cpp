@@ -42,7 +42,15 @@ TEST(HttpApi, LocationsListBothCamerasWithTheirState) {
         for (const char* key : {"camera_status", "error_code", "error_text", "frame_rate", "frame_counter"})
             EXPECT_TRUE(l.contains(key)) << key;
         EXPECT_TRUE(l["frame_rate"].is_number());
+        // The stream's counts are whole numbers (0, not 0.0).
+        ASSERT_TRUE(l["stream"].is_object());
+        for (const char* key : {"frames_completed", "frames_failed", "underruns", "missing_packets", "resent_packets"}) {
+            EXPECT_TRUE(l["stream"][key].is_number_integer()) << key << ": " << l["stream"][key].dump();
+        }
     }
+    auto count = s.get_json("/api/locations/CAM1/properties/STREAM.FRAMES.COMPLETED");
+    EXPECT_TRUE(count["value"].is_number_integer()) << count.dump();
+    EXPECT_EQ(count["writable"], false);
 }
 
 TEST(HttpApi, PropertiesFoldFeatureGroupsAndFilterByName) {

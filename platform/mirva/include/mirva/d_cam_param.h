@@ -132,6 +132,16 @@ public:
     std::optional<std::string> stored_text() const override { return std::nullopt; }
 };
 
+// A count that may pass 2^31 in a long run (frames, packets): 64 bits.
+class D_cam_param_int64_const : public mirva::D_value<int64_t> {
+public:
+    D_cam_param_int64_const(const char* text, EqFct* owner) : mirva::D_value<int64_t>(text, owner) {}
+    const char* class_name() const override { return "D_cam_param_int64_const"; }
+    mirva::WriteResult client_write(const mirva::ClientValue& value) override;
+    mirva::PropertySnapshot snapshot() const override;
+    std::optional<std::string> stored_text() const override { return std::nullopt; }
+};
+
 class D_cam_param_float_const : public mirva::D_value<float> {
 public:
     D_cam_param_float_const(const char* text, EqFct* owner) : mirva::D_value<float>(text, owner) {}

@@ -136,7 +136,7 @@ private:
 
 namespace mirva {
 
-// A property holding one value of type T (int, float, double) with the time of its last change.
+// A property holding one value of type T (int, int64_t, float, double) with the time of its last change.
 template <class T>
 class D_value : public D_fct {
 public:
@@ -158,6 +158,7 @@ protected:
 };
 
 extern template class D_value<int>;
+extern template class D_value<int64_t>;
 extern template class D_value<float>;
 extern template class D_value<double>;
 

@@ -80,6 +80,19 @@ std::optional<int> number_as<int>(double x, std::string* reason) {
 }
 
 template <>
+std::optional<int64_t> number_as<int64_t>(double x, std::string* reason) {
+    if (std::isnan(x)) { *reason = "not a number (NaN)"; return std::nullopt; }
+    if (std::isinf(x)) { *reason = "infinite"; return std::nullopt; }
+    if (x != std::trunc(x)) { *reason = "an integral number is needed"; return std::nullopt; }
+    // 2^63 is the first double beyond the range; every double below it converts exactly.
+    if (x < -9223372036854775808.0 || x >= 9223372036854775808.0) {
+        *reason = "outside the 64-bit integer range";
+        return std::nullopt;
+    }
+    return static_cast<int64_t>(x);
+}
+
+template <>
 std::optional<float> number_as<float>(double x, std::string* reason) {
     if (std::isnan(x)) { *reason = "not a number (NaN)"; return std::nullopt; }
     if (std::isinf(x)) { *reason = "infinite"; return std::nullopt; }
@@ -96,6 +109,9 @@ std::optional<double> number_as<double>(double x, std::string* reason) {
 
 template <>
 std::string format_number<int>(int v) { return std::to_string(v); }
+
+template <>
+std::string format_number<int64_t>(int64_t v) { return std::to_string(v); }
 
 template <>
 std::string format_number<float>(float v) {

@@ -14,7 +14,8 @@ std::string describe(const ClientValue& value);
 // A number a client sent (number, boolean or numeric text); on failure *reason says why.
 std::optional<double> client_number(const ClientValue& value, std::string* reason);
 
-// Checks that x fits a property of type T: finite, integral and 32-bit for int, float range for float.
+// Checks that x fits a property of type T: finite, integral and 32-bit for int (64-bit for
+// int64_t), float range for float.
 template <class T>
 std::optional<T> number_as(double x, std::string* reason);
 

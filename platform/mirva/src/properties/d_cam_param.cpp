@@ -167,6 +167,7 @@ mirva::WriteResult refuse_const(const D_fct& p, const mirva::ClientValue& value)
 } // namespace
 
 mirva::WriteResult D_cam_param_int_const::client_write(const mirva::ClientValue& value) { return refuse_const(*this, value); }
+mirva::WriteResult D_cam_param_int64_const::client_write(const mirva::ClientValue& value) { return refuse_const(*this, value); }
 mirva::WriteResult D_cam_param_float_const::client_write(const mirva::ClientValue& value) { return refuse_const(*this, value); }
 mirva::WriteResult D_cam_param_double_const::client_write(const mirva::ClientValue& value) { return refuse_const(*this, value); }
 mirva::WriteResult D_cam_param_text_const::client_write(const mirva::ClientValue& value) { return refuse_const(*this, value); }
@@ -181,6 +182,7 @@ mirva::PropertySnapshot read_only_snapshot(const Base& p) {
 } // namespace
 
 mirva::PropertySnapshot D_cam_param_int_const::snapshot() const { return read_only_snapshot<mirva::D_value<int>>(*this); }
+mirva::PropertySnapshot D_cam_param_int64_const::snapshot() const { return read_only_snapshot<mirva::D_value<int64_t>>(*this); }
 mirva::PropertySnapshot D_cam_param_float_const::snapshot() const { return read_only_snapshot<mirva::D_value<float>>(*this); }
 mirva::PropertySnapshot D_cam_param_double_const::snapshot() const { return read_only_snapshot<mirva::D_value<double>>(*this); }
 mirva::PropertySnapshot D_cam_param_text_const::snapshot() const { return read_only_snapshot<D_string>(*this); }

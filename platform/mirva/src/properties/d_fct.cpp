@@ -108,6 +108,7 @@ void D_value<T>::set_value(T v, time_t seconds) {
 template <class T>
 const char* D_value<T>::class_name() const {
     if constexpr (std::is_same_v<T, int>) return "D_value<int>";
+    else if constexpr (std::is_same_v<T, int64_t>) return "D_value<int64_t>";
     else if constexpr (std::is_same_v<T, float>) return "D_value<float>";
     else return "D_value<double>";
 }
@@ -117,7 +118,7 @@ PropertySnapshot D_value<T>::snapshot() const {
     PropertySnapshot s;
     fill_snapshot(s);
     std::lock_guard lk(mx_);
-    if constexpr (std::is_same_v<T, int>) s.value = static_cast<int64_t>(value_);
+    if constexpr (std::is_same_v<T, int> || std::is_same_v<T, int64_t>) s.value = static_cast<int64_t>(value_);
     else s.value = static_cast<double>(value_);
     s.timestamp = static_cast<double>(stamp_);
     s.writable = true;
@@ -154,6 +155,7 @@ bool D_value<T>::restore_text(const std::string& text) {
 }
 
 template class D_value<int>;
+template class D_value<int64_t>;
 template class D_value<float>;
 template class D_value<double>;
 
