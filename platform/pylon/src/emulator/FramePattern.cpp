@@ -174,6 +174,19 @@ bool Encodable(const SPixelFormatInfo& info)
     }
 }
 
+// The format of frames of `key`, and their line stride; throws InvalidArgumentException for
+// a format or size the emulated camera cannot send.
+const SPixelFormatInfo& SendableFormat(const PatternKey& key, size_t& stride)
+{
+    const SPixelFormatInfo* info = FindPixelFormat(key.type);
+    if (!info || !Encodable(*info))
+        throw INVALID_ARGUMENT_EXCEPTION("The emulated camera cannot send pixel format 0x%08x",
+                                         static_cast<unsigned>(key.type));
+    if (key.width == 0 || key.height == 0 || !ComputeStride(stride, key.type, key.width))
+        throw INVALID_ARGUMENT_EXCEPTION("The emulated camera cannot send a frame of %ux%u", key.width, key.height);
+    return *info;
+}
+
 // Reads the raw sample of the first channel (Y for YUV) of pixel x in a line.
 uint32_t ReadSample(const SPixelFormatInfo& info, const uint8_t* line, uint32_t x)
 {
@@ -241,13 +254,8 @@ void CFramePattern::Prepare(const PatternKey& key)
 {
     if (info_ && key == key_)
         return;
-    const SPixelFormatInfo* info = FindPixelFormat(key.type);
-    if (!info || !Encodable(*info))
-        throw INVALID_ARGUMENT_EXCEPTION("The emulated camera cannot send pixel format 0x%08x",
-                                         static_cast<unsigned>(key.type));
     size_t stride = 0;
-    if (key.width == 0 || key.height == 0 || !ComputeStride(stride, key.type, key.width))
-        throw INVALID_ARGUMENT_EXCEPTION("The emulated camera cannot send a frame of %ux%u", key.width, key.height);
+    const SPixelFormatInfo* info = &SendableFormat(key, stride);
 
     const bool bayer = info->colour == EPixelColour::Bayer;
     const uint32_t doubled = (key.width + kPatternPeriod + 3) / 4 * 4;
@@ -417,13 +425,8 @@ void CBeamPattern::Prepare(const PatternKey& key, const BeamSettings& beam)
 {
     if (info_ && key == key_ && beam == beam_)
         return;
-    const SPixelFormatInfo* info = FindPixelFormat(key.type);
-    if (!info || !Encodable(*info))
-        throw INVALID_ARGUMENT_EXCEPTION("The emulated camera cannot send pixel format 0x%08x",
-                                         static_cast<unsigned>(key.type));
     size_t stride = 0;
-    if (key.width == 0 || key.height == 0 || !ComputeStride(stride, key.type, key.width))
-        throw INVALID_ARGUMENT_EXCEPTION("The emulated camera cannot send a frame of %ux%u", key.width, key.height);
+    const SPixelFormatInfo* info = &SendableFormat(key, stride);
     if (!(beam.sigmaX >= kMinBeamSigma && beam.sigmaY >= kMinBeamSigma))
         throw INVALID_ARGUMENT_EXCEPTION("The beam's widths %g x %g are below %g pixels", beam.sigmaX, beam.sigmaY,
                                          kMinBeamSigma);

@@ -50,13 +50,7 @@ TEST_P(ForeignDescription, EmulatorStreamsFromTheFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ForeignDescription, ::testing::ValuesIn(pylon_test::DescriptionFiles()),
-                         [](const auto& info) {
-                             std::string name = std::filesystem::path(info.param).stem().string();
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+                         pylon_test::DescriptionTestName());
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ForeignDescription);
 
 } // namespace

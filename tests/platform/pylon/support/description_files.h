@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
@@ -25,5 +26,19 @@ inline std::vector<std::string> DescriptionFiles(std::initializer_list<const cha
     std::sort(files.begin(), files.end());
     return files;
 }
+
+// A test name of a description file: its stem with every character but letters and digits
+// made '_' (for INSTANTIATE_TEST_SUITE_P).
+struct DescriptionTestName {
+    template <class Info>
+    std::string operator()(const Info& info) const
+    {
+        std::string name = std::filesystem::path(info.param).stem().string();
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    }
+};
 
 } // namespace pylon_test
