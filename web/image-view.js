@@ -1,5 +1,5 @@
-// Live image of one location: draws the newest image at the display's pace (one draw per
-// animation frame at most), with zoom, a grey or false-colour scale over an adjustable
+// Live image of one location: draws the images at the display's pace (one draw per
+// animation frame, the oldest of at most DRAW_QUEUE waiting images first), with zoom, a grey or false-colour scale over an adjustable
 // window, the pixel under the cursor in sensor coordinates, profiles through the cursor or
 // the beam's centroid, the beam's centroid and RMS ellipse, a histogram and the region tool.
 import { LiveSource, LAYOUT_MONO16, LAYOUT_RGB8, ENCODING_JPEG, ENCODING_RAW } from './live.js';
@@ -26,6 +26,11 @@ export const PALETTE = makePalette();
 
 const SCALE_STEPS = [0.25, 0.5, 0.75, 1];  // few sizes, so viewers share the server's encodings
 const RATE_WINDOW_MS = 2000;
+// Decoded images that wait for an animation frame. Decodes finish in bursts (two or three
+// within one display refresh when the browser is busy, more so as they are handed on in
+// order); keeping three draws them a refresh apart instead of dropping all but the newest.
+// The display refreshes faster than cameras deliver, so the queue empties again at once.
+const DRAW_QUEUE = 3;
 const PROFILE_MS = 100;
 const HISTOGRAM_MS = 1000;
 
@@ -56,7 +61,7 @@ export class ImageView {
     this.source = null;
     this.zoom = 0;               // 0: fit the viewport
     this.frame = null;           // the image on the canvas
-    this.next = null;            // decoded, waiting for the next animation frame
+    this.queue = [];             // decoded, waiting for animation frames (oldest first)
     this.drawn = 0;
     this.drawTimes = [];
     this.skippedLocal = 0;
@@ -87,7 +92,8 @@ export class ImageView {
     this.loc = loc;
     this.frame?.bitmap?.close?.();
     this.frame = null;
-    this.next = null;
+    for (const f of this.queue) f.bitmap?.close?.();
+    this.queue = [];
     this.drawn = 0;
     this.drawTimes = [];
     this.skippedLocal = 0;
@@ -172,11 +178,11 @@ export class ImageView {
   // ---- frames -----------------------------------------------------------------------------
 
   accept(frame) {
-    if (this.next) {
+    this.queue.push(frame);
+    while (this.queue.length > DRAW_QUEUE) {
       this.skippedLocal++;
-      this.next.bitmap?.close?.();
+      this.queue.shift().bitmap?.close?.();
     }
-    this.next = frame;
     this.schedule();
   }
 
@@ -191,9 +197,8 @@ export class ImageView {
 
   tick() {
     const now = performance.now();
-    if (this.next) {
-      const f = this.next;
-      this.next = null;
+    if (this.queue.length) {
+      const f = this.queue.shift();
       this.draw(f);
       this.drawn++;
       this.drawTimes.push(now);
@@ -215,7 +220,7 @@ export class ImageView {
       this.renderRates();
     }
     // keep ticking while images come (the rate display falls to 0 when they stop)
-    if (this.source && (this.drawTimes.length || this.next)) this.schedule();
+    if (this.source && (this.drawTimes.length || this.queue.length)) this.schedule();
   }
 
   drawnRate() {

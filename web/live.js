@@ -10,6 +10,9 @@ export const LAYOUT_MONO8 = 0, LAYOUT_MONO16 = 1, LAYOUT_RGB8 = 2;
 export const ENCODING_RAW = 0, ENCODING_JPEG = 1;
 const POLL_MS = 250;          // fallback: at most four images per second
 const RETRY_SOCKET_MS = 15000; // while polling, try the socket again now and then
+// Decodes run off the page's thread; with one at a time, a slow decode (tens of ms while the
+// browser is busy) let the next message wait behind it. Two overlap that wait.
+const MAX_DECODES = 2;
 
 // The header of one live message; throws on a message that is not one.
 export function parseLiveHeader(buffer) {
@@ -106,10 +109,32 @@ function headerFromPoll(img) {
   };
 }
 
+// Items numbered 1, 2, 3, ... that arrive in any order, given back in the order of their
+// numbers: put() returns the items that are now next in line (an item of null stands for a
+// number that gives nothing, so it does not hold up the ones after it).
+export class InOrder {
+  constructor() {
+    this.next = 1;
+    this.held = new Map();
+  }
+
+  put(number, item) {
+    this.held.set(number, item);
+    const ready = [];
+    for (; this.held.has(this.next); this.next++) {
+      const it = this.held.get(this.next);
+      this.held.delete(this.next);
+      if (it !== null) ready.push(it);
+    }
+    return ready;
+  }
+}
+
 // Opens the live socket of one location; falls back to polling when it cannot be opened.
 // onFrame(frame) gets every decoded image; onState({ transport, error }) the transport
-// ('live', 'poll', 'connecting') and the last error. Decoding keeps only the newest
-// message: one that arrives while another is decoded replaces the waiting one.
+// ('live', 'poll', 'connecting') and the last error. At most MAX_DECODES messages are decoded
+// at once and images are handed on in the order they came; a message that arrives while all
+// decoders are busy replaces the waiting one.
 export class LiveSource {
   constructor(loc, { onFrame, onState, want = () => ({}) }) {
     this.loc = loc;
@@ -119,9 +144,11 @@ export class LiveSource {
     this.ws = null;
     this.closed = false;
     this.transport = 'connecting';
-    this.decoding = false;
+    this.decoding = 0;            // decodes running
     this.waiting = null;          // newest undecoded message
-    this.skipped = 0;             // messages replaced before they were decoded
+    this.received = 0;            // messages taken for decoding, numbered in arrival order
+    this.order = new InOrder();   // decoded images back into the order of their messages
+    this.skipped = 0;             // messages replaced before they were decoded or drawn
     this.pollTimer = null;
     this.retryTimer = null;
     this.query = '';
@@ -187,28 +214,40 @@ export class LiveSource {
     this.openSocket();
   }
 
-  async decodeNext() {
-    if (this.decoding || !this.waiting || this.closed) return;
-    this.decoding = true;
-    const buffer = this.waiting;
-    this.waiting = null;
+  decodeNext() {
+    while (this.decoding < MAX_DECODES && this.waiting && !this.closed) {
+      const buffer = this.waiting;
+      this.waiting = null;
+      this.decoding++;
+      this.decode(buffer, ++this.received).finally(() => {
+        this.decoding--;
+        this.decodeNext();
+      });
+    }
+  }
+
+  // Decodes message `number`; images are handed on in the order of their numbers, so one
+  // that finishes before an older one waits for it (a failed decode hands on nothing).
+  async decode(buffer, number) {
+    let frame = null;
     try {
       const header = parseLiveHeader(buffer);
-      let frame;
       if (header.encoding === ENCODING_JPEG) {
         const blob = new Blob([new Uint8Array(buffer, header.headerBytes)], { type: 'image/jpeg' });
         frame = { header, bitmap: await createImageBitmap(blob) };
       } else {
         frame = { header, pixels: rawPixels(buffer, header) };
       }
-      frame.skipped = this.skipped;
-      if (!this.closed) this.onFrame(frame);
-      else frame.bitmap?.close?.();
     } catch (e) {
       this.onState?.({ transport: this.transport, error: `live image not shown: ${e.message}` });
-    } finally {
-      this.decoding = false;
-      if (this.waiting) this.decodeNext();
+    }
+    for (const f of this.order.put(number, frame)) {
+      if (this.closed) {
+        f.bitmap?.close?.();
+        continue;
+      }
+      f.skipped = this.skipped;
+      this.onFrame(f);
     }
   }
 

@@ -1,11 +1,11 @@
-// The viewer's pure pieces under node: the live message header, the region's alignment and
-// write order, and the notation of addresses.
+// The viewer's pure pieces under node: the live message header, the order of decoded images,
+// the region's alignment and write order, and the notation of addresses.
 //
 //   node tests/web/units.test.mjs
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
-import { parseLiveHeader, rawPixels, liveQuery, LAYOUT_MONO16, ENCODING_JPEG } from '../../web/live.js';
+import { parseLiveHeader, rawPixels, liveQuery, InOrder, LAYOUT_MONO16, ENCODING_JPEG } from '../../web/live.js';
 import { alignRegion, fullRegion, planRegionWrites, writeRegion } from '../../web/region.js';
 import { formatIPv4, parseIPv4, formatMAC, parseMAC, wholeValue, isPending, fmt } from '../../web/feature-tree.js';
 import { liveMessage } from './live-message.mjs';
@@ -73,6 +73,17 @@ function camera(ox, w, oy, h) {
     { name: 'WIDTHMAX', value: 1280 }, { name: 'HEIGHTMAX', value: 1024 },
   ];
 }
+
+test('decoded images: handed on in the order of their messages, a failed one holds none up', () => {
+  const order = new InOrder();
+  assert.deepEqual(order.put(2, 'b'), []);          // decoded before 1: waits
+  assert.deepEqual(order.put(3, 'c'), []);
+  assert.deepEqual(order.put(1, 'a'), ['a', 'b', 'c']);
+  assert.deepEqual(order.put(5, 'e'), []);
+  assert.deepEqual(order.put(4, null), ['e']);      // 4 could not be decoded
+  assert.deepEqual(order.put(6, 'f'), ['f']);
+  assert.equal(order.held.size, 0);
+});
 
 test('region: values on the increments, inside the sensor', () => {
   const r = alignRegion(camera(0, 1280, 0, 1024), { x: 101.7, y: 33.2, width: 401.1, height: 2000 });
