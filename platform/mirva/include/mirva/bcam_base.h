@@ -29,6 +29,7 @@
 #include <mirva/frame_rate_meter.h>
 #include <mirva/eq_fct.h>
 #include <mirva/img_header.h>
+#include <mirva/pixel_store.h>
 
 namespace mirva {
 class ImageOutput;
@@ -40,7 +41,7 @@ struct DeliveredImage {
     img_header header{};
     uint64_t sequence = 0;  // 1 for the first image a location delivered, then counting
     int width = 0, height = 0, bytes_per_pixel = 0;
-    std::vector<uint8_t> pixels;  // width * height * bytes_per_pixel bytes
+    mirva::PixelStore pixels;     // width * height * bytes_per_pixel bytes
     BeamStats stats;              // filled once when the image is delivered
 };
 
@@ -278,11 +279,11 @@ public:
     // because the next frame may already change the effective bits (0: from those bits)
     int out_bpp = 0;
 
-    // Image-output thread, under out_mx: the storage of the output buffer becomes `spare`'s
-    // (which then holds the handed-over image), and `spare`'s storage, resized to the buffer
-    // size, the output buffer's. Saves the copy of every frame. False, with nothing changed,
-    // when the output buffer lies in no store.
-    bool exchange_output_storage_(std::vector<uint8_t>& spare);
+    // Image-output thread, under out_mx: the storage of the output buffer becomes `spare`'s,
+    // which then holds the handed-over image of `used` bytes, and `spare`'s storage, grown to
+    // the buffer size, the output buffer's. Saves the copy of every frame, whatever its size.
+    // False, with nothing changed, when the output buffer lies in no store or `used` exceeds it.
+    bool exchange_output_storage_(mirva::PixelStore& spare, size_t used);
 
     // Frames per second of the images delivered in the last second (any thread).
     double measured_fps() const { return fps_meter_.fps(mirva::FrameRateMeter::clock::now()); }
@@ -298,7 +299,7 @@ private:
     std::atomic<int64_t> event_time_us_{0};  // time of the current event (0: none yet)
     // Backing store of the three buffers; replaced under img_loc_mx and out_mx, and the one
     // holding the output buffer also under out_mx alone (exchange_output_storage_).
-    std::vector<uint8_t> image_store_, output_store_, copy_store_;
+    mirva::PixelStore image_store_, output_store_, copy_store_;
 
     // Threads of the host: started and stopped by the update thread or the server,
     // under threads_mx_.

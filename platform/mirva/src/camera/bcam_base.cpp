@@ -253,11 +253,11 @@ bool bcam_base::camera_create_all_buffers(int w, int h, int bytes) {
         return true;
     }
     const auto n = static_cast<size_t>(size);
-    std::vector<uint8_t> image, output, copy;
+    mirva::PixelStore image, output, copy;
     try {
-        image.resize(n);
-        output.resize(n);
-        copy.resize(n);
+        image.resize(n, 0);
+        output.resize(n, 0);
+        copy.resize(n, 0);
     } catch (const std::bad_alloc&) {
         printftostderr(name(), "camera_create_all_buffers(): cannot allocate 3 x %lld bytes", static_cast<long long>(size));
         return true;
@@ -277,16 +277,19 @@ bool bcam_base::camera_create_all_buffers(int w, int h, int bytes) {
     return false;
 }
 
-bool bcam_base::exchange_output_storage_(std::vector<uint8_t>& spare) {
+bool bcam_base::exchange_output_storage_(mirva::PixelStore& spare, size_t used) {
     // The camera thread exchanges the image and output buffers at each hand-over: the output
     // buffer lies in either of their stores.
-    std::vector<uint8_t>* store = nullptr;
-    for (std::vector<uint8_t>* s : {&image_store_, &output_store_})
+    mirva::PixelStore* store = nullptr;
+    for (mirva::PixelStore* s : {&image_store_, &output_store_})
         if (!s->empty() && s->data() == output_buffer) store = s;
-    if (!store) return false;
-    spare.resize(store->size());  // nothing to do when it held an image of this size before
+    if (!store || used > store->size()) return false;
+    if (spare.capacity() < store->size())
+        spare.clear();  // grows without keeping the old bytes
+    spare.resize(store->size());  // no writes: the bytes are the next conversion's to fill
     std::swap(*store, spare);
     output_buffer = store->data();
+    spare.resize(used);  // keeps its capacity for the next exchange
     return true;
 }
 
@@ -598,7 +601,7 @@ void bcam_base::camera_load_calib_image() {
     calib->width = png.width;
     calib->height = png.height;
     calib->bytes_per_pixel = png.bytes_per_pixel;
-    calib->pixels = std::move(png.pixels);
+    calib->pixels.assign(png.pixels.begin(), png.pixels.end());
     calib->header.img_prm.w = png.width;
     calib->header.img_prm.h = png.height;
     calib->header.img_prm.bpp = png.bytes_per_pixel;

@@ -61,9 +61,9 @@ void ImageOutput::run() {
             image->width = w;
             image->height = h;
             image->bytes_per_pixel = bpp;
-            // A frame that fills the buffer changes places with the image's storage; a
-            // smaller one is copied.
-            if (n == 0 || n != static_cast<size_t>(cam_.image_buffer_size) || !cam_.exchange_output_storage_(image->pixels))
+            // The output buffer's storage changes places with the image's, so the frame is
+            // not copied.
+            if (n == 0 || !cam_.exchange_output_storage_(image->pixels, n))
                 image->pixels.assign(cam_.output_buffer, cam_.output_buffer + n);
             cam_.out_free = true;
             cam_.new_image = false;

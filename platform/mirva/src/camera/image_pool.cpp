@@ -14,7 +14,7 @@ std::shared_ptr<DeliveredImage> ImagePool::take() {
         }
     }
     if (image) {
-        std::vector<uint8_t> pixels = std::move(image->pixels);
+        PixelStore pixels = std::move(image->pixels);
         *image = DeliveredImage{};
         image->pixels = std::move(pixels);
     } else {

@@ -20,6 +20,7 @@
 
 #include "test_support.h"
 
+using mirva::test::bytes_of;
 using mirva::test::eventually;
 using mirva::test::FakeCamera;
 using namespace std::chrono_literals;
@@ -213,7 +214,7 @@ TEST(ImageOutputTest, HandedOverImagesBecomeTheLatestImage) {
     EXPECT_EQ(img->width, 6);
     EXPECT_EQ(img->height, 3);
     EXPECT_EQ(img->bytes_per_pixel, 2);
-    EXPECT_EQ(img->pixels, pixels);
+    EXPECT_EQ(bytes_of(img->pixels), pixels);
     EXPECT_EQ(img->header.img_prm.w, 6);
     EXPECT_EQ(img->header.img_prm.h, 3);
     EXPECT_EQ(img->header.img_prm.bpp, 2);
@@ -253,7 +254,7 @@ TEST(ImageOutputTest, HandedOverImagesBecomeTheLatestImage) {
     auto img4 = cam.wait_for_image(3, 5s);
     ASSERT_NE(img4, nullptr);
     EXPECT_EQ(img4->bytes_per_pixel, 1);
-    EXPECT_EQ(img4->pixels, narrow);
+    EXPECT_EQ(bytes_of(img4->pixels), narrow);
 
     cam.camera_stop_mirva_output_thread();
     cam.camera_stop_mirva_output_thread();
@@ -277,7 +278,7 @@ TEST(ImageOutputTest, ListenersHearOfEachImageAndImagesHeldByClientsAreNeverFill
         ASSERT_TRUE(hand_over(cam, pixels, 8, 4, 1));
         auto img = cam.wait_for_image(static_cast<uint64_t>(i), 5s);
         ASSERT_NE(img, nullptr);
-        EXPECT_EQ(img->pixels, pixels);
+        EXPECT_EQ(bytes_of(img->pixels), pixels);
         if (i % 3 == 0)
             held.push_back(img);
     }
@@ -290,6 +291,45 @@ TEST(ImageOutputTest, ListenersHearOfEachImageAndImagesHeldByClientsAreNeverFill
     ASSERT_TRUE(hand_over(cam, ramp(8 * 4), 8, 4, 1));
     ASSERT_NE(cam.wait_for_image(kImages, 5s), nullptr);
     EXPECT_EQ(heard.load(), kImages);
+    cam.camera_stop_mirva_output_thread();
+}
+
+TEST(ImageOutputTest, ImagesOfAnySizeTakeTheOutputBufferItselfAndKeepTheirBytes) {
+    FakeCamera cam;
+    ASSERT_FALSE(cam.camera_create_all_buffers(8, 4, 2));
+    ASSERT_FALSE(cam.camera_start_mirva_output_thread());
+
+    // Frames smaller than the buffer (a region, fewer bytes per pixel) as well as full ones:
+    // each image gets the output buffer's storage instead of a copy, and the location gets
+    // storage of its full buffer size back.
+    struct Size { int w, h, bpp; };
+    const Size sizes[] = {{6, 3, 1}, {8, 4, 2}, {2, 2, 1}, {8, 4, 1}, {5, 5, 2}, {8, 4, 2}};
+    std::vector<std::shared_ptr<const mirva::DeliveredImage>> held;
+    std::vector<std::vector<uint8_t>> sent;
+    for (const Size& s : sizes) {
+        auto pixels = ramp(static_cast<size_t>(s.w * s.h * s.bpp));
+        pixels[0] = static_cast<uint8_t>(100 + sent.size());
+        const uint8_t* handed = nullptr;
+        {
+            std::lock_guard lk(cam.out_mx);
+            handed = cam.output_buffer;
+        }
+        ASSERT_TRUE(hand_over(cam, pixels, s.w, s.h, s.bpp));
+        auto img = cam.wait_for_image(sent.size(), 5s);
+        ASSERT_NE(img, nullptr);
+        EXPECT_EQ(img->pixels.data(), handed) << s.w << "x" << s.h << "x" << s.bpp << ": copied";
+        EXPECT_EQ(bytes_of(img->pixels), pixels);
+        {
+            // the whole buffer is the location's to write again (ASan checks the bounds)
+            std::lock_guard lk(cam.out_mx);
+            EXPECT_NE(cam.output_buffer, img->pixels.data());
+            std::memset(cam.output_buffer, 0xab, static_cast<size_t>(cam.image_buffer_size));
+        }
+        held.push_back(img);
+        sent.push_back(pixels);
+    }
+    for (size_t k = 0; k < held.size(); ++k)
+        EXPECT_EQ(bytes_of(held[k]->pixels), sent[k]) << "image " << k;
     cam.camera_stop_mirva_output_thread();
 }
 

@@ -16,6 +16,7 @@
 
 namespace {
 
+using mirva::test::bytes_of;
 using mirva::test::FakeCamera;
 using mirva::test::TempDir;
 
@@ -149,7 +150,7 @@ TEST_F(FilesTest, CalibrationImageIsStoredOnceAndLoadedByANewLocation) {
         EXPECT_EQ(std::filesystem::last_write_time(path), stamp);
         auto img = cam.calib_image();
         ASSERT_NE(img, nullptr);
-        EXPECT_EQ(img->pixels, pixels);
+        EXPECT_EQ(bytes_of(img->pixels), pixels);
     }
     mirva::LocationCreation scope("CAMC", {});
     FakeCamera again;
@@ -159,7 +160,7 @@ TEST_F(FilesTest, CalibrationImageIsStoredOnceAndLoadedByANewLocation) {
     EXPECT_EQ(img->width, 6);
     EXPECT_EQ(img->height, 4);
     EXPECT_EQ(img->bytes_per_pixel, 2);
-    EXPECT_EQ(img->pixels, pixels);
+    EXPECT_EQ(bytes_of(img->pixels), pixels);
 }
 
 } // namespace

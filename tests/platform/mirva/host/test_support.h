@@ -6,11 +6,15 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <mirva/bcam_base.h>
 #include <mirva/eq_fct.h>
 
 namespace mirva::test {
+
+// The pixel bytes of an image, comparable with the bytes a test handed over.
+inline std::vector<uint8_t> bytes_of(const mirva::PixelStore& pixels) { return {pixels.begin(), pixels.end()}; }
 
 // Waits until pred holds, re-checking every millisecond; false on timeout.
 bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(5));
