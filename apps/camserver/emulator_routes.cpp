@@ -128,7 +128,7 @@ void install_emulator_routes(Router& http) {
         for (const auto& s : emu::Instance().List()) {
             list.push_back(json{{"serial", s.config.serialNumber}, {"model", s.config.model},
                                 {"model_name", s.modelName}, {"user_name", s.config.userName},
-                                {"ip_address", s.config.ipAddress}, {"plugged", s.plugged}, {"open", s.open},
+                                {"ip_address", s.config.ipAddress}, {"mac_address", s.config.macAddress}, {"plugged", s.plugged}, {"open", s.open},
                                 {"acquiring", s.acquiring}, {"stalled", s.stalled}, {"frames_sent", s.framesSent},
                                 {"beam", beam_json(s)}});
         }

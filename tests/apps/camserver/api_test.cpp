@@ -490,6 +490,11 @@ TEST(HttpApi, AddressFeaturesComeWholeAndAgreeWithTheDeviceInformation) {
     }
     EXPECT_EQ(s.get_json("/api/locations/CAM1/properties/GEVCURRENTIPADDRESS")["value_text"], "127.0.0.91");
     EXPECT_EQ(s.get_json("/api/locations/CAM2/properties/GEVCURRENTIPADDRESS")["value_text"], "127.0.0.92");
+    // The emulator's listing names the same addresses, defaults included.
+    auto cams = s.get_json("/api/emulator/cameras")["cameras"];
+    ASSERT_EQ(cams.size(), 2u);
+    EXPECT_EQ(cams[0]["ip_address"], "127.0.0.91");
+    EXPECT_EQ(cams[0]["mac_address"], s.get_json("/api/locations/CAM1/properties/MACADDRESS")["value"]);
     // A feature that fits 32 bits has no whole value beside it.
     EXPECT_FALSE(s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW").contains("value64"));
 

@@ -843,6 +843,8 @@ CameraState CEmulatedCamera::State() const
     CameraState s;
     s.config = config_;
     s.modelName = info_.GetModelName();
+    s.config.ipAddress = info_.GetIpAddress();    // the defaults filled in, as the camera reports them
+    s.config.macAddress = info_.GetMacAddress();
     s.plugged = !removed_;
     std::lock_guard lock(mutex_);
     s.open = connected_;

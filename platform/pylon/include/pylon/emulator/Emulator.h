@@ -60,7 +60,8 @@ struct CameraState {
     bool acquiring = false;
     bool stalled = false;
     uint64_t framesSent = 0;   // since plug-in
-    // config.beam holds the beam with the model's defaults filled in (plugged cameras).
+    // For plugged cameras, config.beam holds the beam with the model's defaults filled in, and
+    // config.ipAddress and config.macAddress the addresses the camera reports.
 };
 
 class CEmulatedCamera;
