@@ -76,23 +76,29 @@ inline bool Eventually(const std::function<bool()>& condition, std::chrono::mill
 }
 
 // Counts the protocol library's critical messages (a failed check of a call's arguments,
-// as on a released buffer) while it lives; they are printed as before.
+// as on a released buffer) while it lives; they are printed as before. The count lives as
+// long as the process: a message on the library's thread may come while this goes.
 class CriticalMessages {
 public:
-    CriticalMessages() { previous_ = g_log_set_default_handler(&CriticalMessages::Handle, this); }
+    CriticalMessages() : start_(Total().load()) { previous_ = g_log_set_default_handler(&CriticalMessages::Handle, nullptr); }
     ~CriticalMessages() { g_log_set_default_handler(previous_, nullptr); }
     CriticalMessages(const CriticalMessages&) = delete;
     CriticalMessages& operator=(const CriticalMessages&) = delete;
-    int Count() const { return count_.load(); }
+    int Count() const { return Total().load() - start_; }
 
 private:
-    static void Handle(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer self)
+    static std::atomic<int>& Total()
+    {
+        static std::atomic<int> total{0};
+        return total;
+    }
+    static void Handle(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer)
     {
         if ((level & G_LOG_LEVEL_CRITICAL) != 0)
-            ++static_cast<CriticalMessages*>(self)->count_;
+            ++Total();
         g_log_default_handler(domain, level, message, nullptr);
     }
-    std::atomic<int> count_{0};
+    const int start_;
     GLogFunc previous_ = nullptr;
 };
 
