@@ -122,6 +122,12 @@ public:
     // Width that cannot be set. LogicalErrorException naming WidthMax (HeightMax) when
     // the camera has neither.
     int64_t camera_largest_size(bool horizontal, const char** feature = nullptr);
+    // One geometry feature of the calibration and of the restore after it: a verified
+    // write of `value`, held to the feature's limits and increment, when the camera lets
+    // the feature be written now (a value it had to change is printed). A camera with a
+    // fixed image size (a read-only Width or Height) keeps it while the rest is set.
+    // 0 = written, 1 = left as it is. Camera thread.
+    int camera_set_geometry(Pylon::CIntegerParameter& feature, int64_t value);
     // One line per feature that the set-up and the acquisition start use and the camera
     // lacks: what stands in for it, or that there is nothing to set.
     void camera_print_stand_ins();

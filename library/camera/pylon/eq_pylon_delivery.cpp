@@ -346,15 +346,13 @@ int EqFctPylon::camera_save_data(img_header* /*header*/)
             calib_.set_value(0);
             camera_stop_acquisition();
             if (has_bin_x)
-                pCamera->BinningHorizontal.SetValue(old_bin_x, true);
+                camera_set_geometry(pCamera->BinningHorizontal, old_bin_x);
             if (has_bin_y)
-                pCamera->BinningVertical.SetValue(old_bin_y, true);
-            pCamera->Width.SetValue(old_width, true);
-            pCamera->Height.SetValue(old_height, true);
-            if (pCamera->OffsetX.IsPresent())
-                pCamera->OffsetX.SetValue(old_offset_x, true);
-            if (pCamera->OffsetY.IsPresent())
-                pCamera->OffsetY.SetValue(old_offset_y, true);
+                camera_set_geometry(pCamera->BinningVertical, old_bin_y);
+            camera_set_geometry(pCamera->Width, old_width);
+            camera_set_geometry(pCamera->Height, old_height);
+            camera_set_geometry(pCamera->OffsetX, old_offset_x);
+            camera_set_geometry(pCamera->OffsetY, old_offset_y);
             if (debug_bit(0x20))
                 printftostderr(name(), "3======================> format_changed = true");
             format_changed = true;
@@ -491,21 +489,42 @@ int EqFctPylon::camera_get_ebit()
     }
 }
 
+int EqFctPylon::camera_set_geometry(Pylon::CIntegerParameter& feature, int64_t value)
+{
+    if (!GenApi::IsWritable(feature)) {
+        // Absent, or fixed by the camera (a line camera's Height, a fixed-size camera's Width).
+        if (debug_bit(8) && GenApi::IsReadable(feature))
+            printftostderr(name(), "Calibration: %s is not writable, stays %lld", feature.GetFeatureName(),
+                           static_cast<long long>(feature.GetValue()));
+        return 1;
+    }
+    const int64_t min = feature.GetMin();
+    const int64_t max = feature.GetMax();
+    const int64_t inc = std::max<int64_t>(feature.GetInc(), 1);
+    int64_t v = std::clamp(value, min, max);
+    v = min + (v - min) / inc * inc;
+    if (v != value)
+        printftostderr(name(), "Calibration: %s %lld is outside %lld..%lld (step %lld), set to %lld", feature.GetFeatureName(),
+                       static_cast<long long>(value), static_cast<long long>(min), static_cast<long long>(max),
+                       static_cast<long long>(inc), static_cast<long long>(v));
+    feature.SetValue(v, true);
+    return 0;
+}
+
 int EqFctPylon::camera_make_calibr()
 {
     if (!pCamera)
         return 1;
-    // A camera without offsets always starts its image at the sensor's corner.
-    if (pCamera->OffsetX.IsPresent())
-        pCamera->OffsetX.SetValue(0, true);
-    if (pCamera->OffsetY.IsPresent())
-        pCamera->OffsetY.SetValue(0, true);
-    pCamera->Width.SetValue(camera_largest_size(true), true);
-    pCamera->Height.SetValue(camera_largest_size(false), true);
+    // Offsets first, so that the full width and height fit. What the camera does not let
+    // be written is left as it is, and the rest is still set.
+    camera_set_geometry(pCamera->OffsetX, 0);
+    camera_set_geometry(pCamera->OffsetY, 0);
+    camera_set_geometry(pCamera->Width, camera_largest_size(true));
+    camera_set_geometry(pCamera->Height, camera_largest_size(false));
     if (camera_find_feature_by_name("BinningHorizontal"))
-        pCamera->BinningHorizontal.SetValue(1, true);
+        camera_set_geometry(pCamera->BinningHorizontal, 1);
     if (camera_find_feature_by_name("BinningVertical"))
-        pCamera->BinningVertical.SetValue(1, true);
+        camera_set_geometry(pCamera->BinningVertical, 1);
     return 0;
 }
 

@@ -25,6 +25,7 @@ constexpr const char* kGrabberDescription = R"(<?xml version="1.0" encoding="utf
     <pFeature>Statistic_Buffer_Underrun_Count</pFeature>
     <pFeature>Statistic_Failed_Packet_Count</pFeature>
     <pFeature>Statistic_Resend_Packet_Count</pFeature>
+    <pFeature>Statistic_Resend_Request_Count</pFeature>
   </Category>
   <Integer Name="MaxBufferSize" NameSpace="Standard">
     <ToolTip>Largest buffer that may be registered (bytes)</ToolTip>
@@ -77,6 +78,13 @@ constexpr const char* kGrabberDescription = R"(<?xml version="1.0" encoding="utf
   </Integer>
   <Integer Name="Statistic_Resend_Packet_Count" NameSpace="Standard">
     <ToolTip>Packets that arrived after a resend request (since the device was opened)</ToolTip>
+    <ImposedAccessMode>RO</ImposedAccessMode>
+    <Value>0</Value>
+    <Min>0</Min>
+    <Max>9223372036854775807</Max>
+  </Integer>
+  <Integer Name="Statistic_Resend_Request_Count" NameSpace="Standard">
+    <ToolTip>Resend requests sent for packets that did not arrive (since the device was opened)</ToolTip>
     <ImposedAccessMode>RO</ImposedAccessMode>
     <Value>0</Value>
     <Min>0</Min>
@@ -155,6 +163,7 @@ void CPylonStreamGrabber::RefreshStatistics()
     show("Statistic_Buffer_Underrun_Count", underruns + channel.underruns);
     show("Statistic_Failed_Packet_Count", channel.missingPackets);
     show("Statistic_Resend_Packet_Count", channel.resentPackets);
+    show("Statistic_Resend_Request_Count", channel.resendRequests);
 }
 
 void CPylonStreamGrabber::LockTransportParameters(bool locked) noexcept

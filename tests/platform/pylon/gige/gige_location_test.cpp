@@ -200,6 +200,34 @@ TEST_F(GigELocation, BooksTheCameraBySerialWithItsOwnFeaturesAndStreams)
     EXPECT_EQ(Number(*loc, "STREAM.PACKETS.MISSING"), 0);
 }
 
+// A network that loses 1 % of the stream packets: the location shows the incomplete frames
+// and the lost packets in its stream statistics, and goes on delivering frames.
+TEST_F(GigELocation, ALossyNetworkShowsInTheStreamStatisticsAndFramesGoOn)
+{
+    camera.reset();
+    camera = std::make_unique<FakeCamera>(kSerial, description, "10");
+    ASSERT_TRUE(camera->Answers()) << "the fake camera did not answer";
+    StartServer();
+    ASSERT_TRUE(Eventually([&] { return Online(); }, std::chrono::seconds(60))) << ValueText(*loc, "ERROR.TEXT");
+    Write("WIDTH.PYLON", int64_t{640});
+    Write("HEIGHT.PYLON", int64_t{480});
+    Write("START", int64_t{1});
+    // Bounded: at 38 packets a frame about one frame in three is incomplete.
+    ASSERT_TRUE(Eventually(
+        [&] {
+            return Number(*loc, "FRAME.COUNTER") >= 10 && Number(*loc, "STREAM.FRAMES.FAILED") > 0 &&
+                   Number(*loc, "STREAM.PACKETS.MISSING") > 0;
+        },
+        std::chrono::seconds(120)))
+        << "frames " << Number(*loc, "FRAME.COUNTER") << ", failed " << Number(*loc, "STREAM.FRAMES.FAILED")
+        << ", packets missing " << Number(*loc, "STREAM.PACKETS.MISSING") << "; " << ValueText(*loc, "ERROR.TEXT");
+    EXPECT_TRUE(Online());
+    EXPECT_GT(Number(*loc, "STREAM.FRAMES.COMPLETED"), 0);
+    EXPECT_LE(Number(*loc, "STREAM.PACKETS.RESENT"), Number(*loc, "STREAM.PACKETS.MISSING"));
+    const int64_t frames = Number(*loc, "FRAME.COUNTER");
+    EXPECT_TRUE(Eventually([&] { return Number(*loc, "FRAME.COUNTER") >= frames + 3; }, std::chrono::seconds(60)));
+}
+
 TEST_F(GigELocation, AKilledCameraGoesOffLineAndComesBackAcquiringWithItsSettings)
 {
     StartServer();

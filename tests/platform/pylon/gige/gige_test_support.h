@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,33 @@ inline bool Eventually(const std::function<bool()>& condition, std::chrono::mill
     return true;
 }
 
+// Counts the protocol library's critical messages (a failed check of a call's arguments,
+// as on a released buffer) while it lives; they are printed as before. The count lives as
+// long as the process: a message on the library's thread may come while this goes.
+class CriticalMessages {
+public:
+    CriticalMessages() : start_(Total().load()) { previous_ = g_log_set_default_handler(&CriticalMessages::Handle, nullptr); }
+    ~CriticalMessages() { g_log_set_default_handler(previous_, nullptr); }
+    CriticalMessages(const CriticalMessages&) = delete;
+    CriticalMessages& operator=(const CriticalMessages&) = delete;
+    int Count() const { return Total().load() - start_; }
+
+private:
+    static std::atomic<int>& Total()
+    {
+        static std::atomic<int> total{0};
+        return total;
+    }
+    static void Handle(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer)
+    {
+        if ((level & G_LOG_LEVEL_CRITICAL) != 0)
+            ++Total();
+        g_log_default_handler(domain, level, message, nullptr);
+    }
+    const int start_;
+    GLogFunc previous_ = nullptr;
+};
+
 // The fake camera's own description, as the camera serves it: its feature names are
 // today's standard ones (no WidthMax, TriggerDelayAbs or ExposureMode), which the location
 // copes with. The one addition: the fake camera has no stream packet size feature, which
@@ -122,9 +150,12 @@ inline std::string DescriptionFile()
 // Aravis's fake GigE Vision camera on 127.0.0.1 as a child process, serving `description`.
 class FakeCamera {
 public:
-    FakeCamera(std::string serial, std::string description) : serial_(std::move(serial)), description_(std::move(description))
+    // `lostPacketsPerThousand`, when given, makes the camera leave out that share of its
+    // stream packets at their first sending.
+    FakeCamera(std::string serial, std::string description, const char* lostPacketsPerThousand = nullptr)
+        : serial_(std::move(serial)), description_(std::move(description))
     {
-        Start();
+        Start(lostPacketsPerThousand);
     }
     ~FakeCamera() { Kill(); }
     FakeCamera(const FakeCamera&) = delete;

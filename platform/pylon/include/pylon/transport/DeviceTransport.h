@@ -32,6 +32,7 @@ struct StreamStatistics {
     uint64_t underruns = 0;      // frames lost inside the transport for want of a queued buffer
     uint64_t missingPackets = 0; // packets that never arrived, also after resend requests
     uint64_t resentPackets = 0;  // packets that arrived after a resend request
+    uint64_t resendRequests = 0; // resend requests sent for packets that did not arrive
 };
 
 // Copies one frame into `destination` (of `capacity` bytes) and returns the bytes

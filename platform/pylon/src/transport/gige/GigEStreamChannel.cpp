@@ -34,6 +34,18 @@ void StreamEvent(void* self, ArvStreamCallbackType type, ArvBuffer* buffer)
     GigEStreamChannel::OnStreamEvent(self, static_cast<int>(type), buffer);
 }
 
+// Adds the counts of `stream` (since it was made) to `sum`.
+void AddCounts(ArvStream* stream, StreamStatistics& sum)
+{
+    guint64 completed = 0, failures = 0, underruns = 0, resent = 0, missing = 0;
+    arv_stream_get_statistics(stream, &completed, &failures, &underruns);
+    arv_gv_stream_get_statistics(ARV_GV_STREAM(stream), &resent, &missing);
+    sum.underruns += underruns;
+    sum.resentPackets += resent;
+    sum.missingPackets += missing;
+    sum.resendRequests += arv_stream_get_info_uint64_by_name(stream, "n_resend_requests");
+}
+
 bool CarriesImage(ArvBuffer* buffer)
 {
     const ArvBufferPayloadType type = arv_buffer_get_payload_type(buffer);
@@ -60,32 +72,42 @@ void GigEStreamChannel::OnStreamEvent(void* self, int type, ArvBuffer* buffer)
 
 void GigEStreamChannel::Deliver(ArvBuffer* buffer)
 {
-    const ArvBufferStatus status = arv_buffer_get_status(buffer);
-    if (status == ARV_BUFFER_STATUS_ABORTED)
-        return; // taken back by CancelBuffers: the sink cancels it itself
+    // The library puts a finished buffer into its output queue before it tells us, and a
+    // caller thread queueing a grab buffer releases the wrappers it finds there: everything
+    // is read from the wrapper under mutex_, which that release holds too, and the sink is
+    // told after, without it (the sink's lock is taken before mutex_ when buffers are queued).
+    ArvBufferStatus status;
+    void* memory = nullptr;
+    FrameHeader header;
+    size_t payload = 0;
+    {
+        std::lock_guard lock(mutex_);
+        status = arv_buffer_get_status(buffer);
+        if (status == ARV_BUFFER_STATUS_ABORTED)
+            return; // taken back by CancelBuffers: the sink cancels it itself
+        size_t capacity = 0;
+        memory = const_cast<void*>(arv_buffer_get_data(buffer, &capacity));
+        // The image's geometry only of a whole frame: in an incomplete one the library may
+        // not know the image part at all.
+        if (status == ARV_BUFFER_STATUS_SUCCESS && CarriesImage(buffer)) {
+            gint x = 0, y = 0, width = 0, height = 0, padding_x = 0, padding_y = 0;
+            arv_buffer_get_image_region(buffer, &x, &y, &width, &height);
+            arv_buffer_get_image_padding(buffer, &padding_x, &padding_y);
+            // The protocol's pixel format codes are the SDK's pixel type values.
+            header.pixelType = static_cast<EPixelType>(arv_buffer_get_image_pixel_format(buffer));
+            header.sizeX = static_cast<uint32_t>(width);
+            header.sizeY = static_cast<uint32_t>(height);
+            header.offsetX = static_cast<uint32_t>(x);
+            header.offsetY = static_cast<uint32_t>(y);
+            header.paddingX = static_cast<uint32_t>(padding_x);
+            arv_buffer_get_image_data(buffer, &payload);
+        }
+        header.blockId = arv_buffer_get_frame_id(buffer);
+        header.timeStamp = arv_buffer_get_timestamp(buffer);
+    }
     IStreamSink* sink = sink_.load();
     if (!sink)
         return;
-    size_t capacity = 0;
-    void* memory = const_cast<void*>(arv_buffer_get_data(buffer, &capacity));
-    FrameHeader header;
-    size_t payload = 0;
-    if (CarriesImage(buffer)) {
-        gint x = 0, y = 0, width = 0, height = 0, padding_x = 0, padding_y = 0;
-        arv_buffer_get_image_region(buffer, &x, &y, &width, &height);
-        arv_buffer_get_image_padding(buffer, &padding_x, &padding_y);
-        // The protocol's pixel format codes are the SDK's pixel type values.
-        header.pixelType = static_cast<EPixelType>(arv_buffer_get_image_pixel_format(buffer));
-        header.sizeX = static_cast<uint32_t>(width);
-        header.sizeY = static_cast<uint32_t>(height);
-        header.offsetX = static_cast<uint32_t>(x);
-        header.offsetY = static_cast<uint32_t>(y);
-        header.paddingX = static_cast<uint32_t>(padding_x);
-        if (status == ARV_BUFFER_STATUS_SUCCESS)
-            arv_buffer_get_image_data(buffer, &payload);
-    }
-    header.blockId = arv_buffer_get_frame_id(buffer);
-    header.timeStamp = arv_buffer_get_timestamp(buffer);
     const bool complete = status == ARV_BUFFER_STATUS_SUCCESS;
     sink->DeliverInPlace(memory, header, payload, complete, complete ? 0 : kIncompleteFrame + static_cast<uint32_t>(status),
                          complete ? "" : StatusText(status));
@@ -127,12 +149,7 @@ ArvStream* GigEStreamChannel::TakeStream()
 {
     if (!stream_)
         return nullptr;
-    guint64 completed = 0, failures = 0, underruns = 0, resent = 0, missing = 0;
-    arv_stream_get_statistics(stream_, &completed, &failures, &underruns);
-    arv_gv_stream_get_statistics(ARV_GV_STREAM(stream_), &resent, &missing);
-    closed_.underruns += underruns;
-    closed_.resentPackets += resent;
-    closed_.missingPackets += missing;
+    AddCounts(stream_, closed_);
     return std::exchange(stream_, nullptr);
 }
 
@@ -143,8 +160,9 @@ size_t GigEStreamChannel::PayloadSize()
 
 void GigEStreamChannel::DropFinishedBuffers(ArvStream* stream)
 {
-    // Buffers come back to the library's output queue after their delivery; their memory
-    // went to the sink then, so only the wrappers are left to release.
+    // Finished buffers wait in the library's output queue; their memory goes to the sink,
+    // so only the wrappers are left to release. Called with mutex_ held, so that no
+    // delivery reads a wrapper released here.
     while (ArvBuffer* done = arv_stream_try_pop_buffer(stream))
         g_object_unref(done);
 }
@@ -180,14 +198,8 @@ StreamStatistics GigEStreamChannel::Statistics()
 {
     std::lock_guard lock(mutex_);
     StreamStatistics s = closed_;
-    if (stream_) {
-        guint64 completed = 0, failures = 0, underruns = 0, resent = 0, missing = 0;
-        arv_stream_get_statistics(stream_, &completed, &failures, &underruns);
-        arv_gv_stream_get_statistics(ARV_GV_STREAM(stream_), &resent, &missing);
-        s.underruns += underruns;
-        s.resentPackets += resent;
-        s.missingPackets += missing;
-    }
+    if (stream_)
+        AddCounts(stream_, s);
     return s;
 }
 

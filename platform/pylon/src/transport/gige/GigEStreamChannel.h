@@ -41,13 +41,16 @@ public:
 private:
     void Deliver(ArvBuffer* buffer);                                   // receiving thread
     ArvStream* TakeStream();                                           // caller holds mutex_
-    void DropFinishedBuffers(ArvStream* stream);
+    void DropFinishedBuffers(ArvStream* stream);                      // caller holds mutex_
 
     GigEConnection& connection_;
     GenApi::NodeMap& map_;
     const std::string serial_;
     std::atomic<IStreamSink*> sink_{nullptr}; // set by caller threads; read by the receiving thread
-    std::mutex mutex_;                        // guards the members below; caller threads
+    // Guards the members below (caller threads) and the finished buffer wrappers in the
+    // library's output queue (released by caller threads, read by the receiving thread).
+    // Never held while the sink is called or while the receiving thread is waited for.
+    std::mutex mutex_;
     ArvStream* stream_ = nullptr;             // a reference of ours; others are taken while in use
     StreamStatistics closed_;                 // counts of the streams closed so far
 };

@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -658,6 +661,67 @@ TEST_F(PylonAcquisition, CalibrationTakesAFullFrameAndRestoresTheRegion)
     ASSERT_TRUE(take_handover(&w, &h));
     EXPECT_EQ(w, 640);
     EXPECT_EQ(h, 480);
+}
+
+// A camera whose image width is fixed (its Width read-only): the calibration sets what the
+// camera lets it set (the full height from the top row) and leaves the width, and the
+// region comes back afterwards.
+class PylonAcquisitionFixedWidth : public PylonAcquisition {
+protected:
+    static void SetUpTestSuite()
+    {
+        std::ifstream in(std::string(MIRVA_SOURCE_DIR) + "/platform/pylon/models/" + kModel);
+        std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string width = "<Integer Name=\"Width\" NameSpace=\"Standard\">";
+        const size_t at = xml.find(width);
+        ASSERT_NE(at, std::string::npos);
+        xml.insert(at + width.size(), "\n    <ImposedAccessMode>RO</ImposedAccessMode>");
+        model_path() = (std::filesystem::path(::testing::TempDir()) / "fixed_width_1280x1024.xml").string();
+        std::ofstream(model_path()) << xml;
+        Pylon::PylonInitialize();
+        mirva::set_image_directory(::testing::TempDir());
+        Pylon::Emulator::Instance().Reset();
+        Pylon::Emulator::Instance().Plug({kSerial, model_path(), "acq", "", "", Pylon::Emulator::EPattern::Counter, {}});
+    }
+    static void TearDownTestSuite()
+    {
+        PylonAcquisition::TearDownTestSuite();
+        std::error_code ignored;
+        std::filesystem::remove(model_path(), ignored);
+    }
+    static std::string& model_path()
+    {
+        static std::string path;
+        return path;
+    }
+};
+
+TEST_F(PylonAcquisitionFixedWidth, CalibrationSetsWhatTheCameraLetsItSet)
+{
+    Pylon::Camera_t& cam = *loc->pCamera;
+    ASSERT_FALSE(GenApi::IsWritable(cam.Width));
+    const int64_t fixed_width = cam.Width.GetValue();
+    cam.PixelFormat.FromString("Mono8");
+    cam.AcquisitionMode.FromString("Continuous");
+    cam.Height.SetValue(480);
+    cam.OffsetY.SetValue(8);
+    ASSERT_EQ(loc->camera_start_acquisition(), 0);
+    ASSERT_EQ(deliver(), 0);
+    ASSERT_TRUE(take_handover());
+
+    set_pending(loc->calib_, 1);
+    ASSERT_EQ(deliver(), 0);
+    int w = 0, h = 0;
+    ASSERT_TRUE(take_handover(&w, &h));
+    EXPECT_EQ(w, fixed_width);
+    EXPECT_EQ(h, cam.HeightMax.GetValue());
+    EXPECT_FALSE(loc->exeption.load());
+    EXPECT_EQ(loc->calib_.value(), 0);
+    EXPECT_FALSE(loc->calib_.is_changed());
+    EXPECT_TRUE(loc->format_changed);
+    EXPECT_EQ(cam.Width.GetValue(), fixed_width);
+    EXPECT_EQ(cam.Height.GetValue(), 480);
+    EXPECT_EQ(cam.OffsetY.GetValue(), 8);
 }
 
 TEST_F(PylonAcquisition, SourceFormatCodesFollowThePixelTable)
