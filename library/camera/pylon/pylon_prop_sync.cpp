@@ -81,6 +81,9 @@ bool pylon_prop::set_feature()
             break;
         if (p->has_whole_value())
             return set_whole_feature(p);
+        // Taken before the pending value: a client's write arriving while the camera is
+        // written stays pending instead of being overwritten below.
+        const uint64_t taken = p->client_writes();
         CIntegerPtr pInt(node);
         minVal.ival = narrow_int(pInt->GetMin());
         maxVal.ival = narrow_int(pInt->GetMax());
@@ -101,9 +104,7 @@ bool pylon_prop::set_feature()
         } else {
             pInt->SetValue(r, true);
         }
-        p->set_new_value(r);
-        p->set_value(r);
-        p->reset_new_val();
+        p->settle_applied(r, taken);
         currentVal.ival = int_value_from_node();
         first = false;
         return false;
@@ -112,6 +113,7 @@ bool pylon_prop::set_feature()
         D_cam_param_float* p = d_fct.fval;
         if (!p || (!first && nothing_pending(p)) || !p->get_valid())
             break;
+        const uint64_t taken = p->client_writes();
         CFloatPtr pFloat(node);
         float r = p->new_value();
         const float lo = p->get_min();
@@ -121,9 +123,7 @@ bool pylon_prop::set_feature()
         else if (r > hi)
             r = hi;
         pFloat->SetValue(static_cast<double>(r), true);
-        p->set_new_value(r);
-        p->set_value(r);
-        p->reset_new_val();
+        p->settle_applied(r, taken);
         currentVal.fval = narrow_float(pFloat->GetValue(false, false));
         first = false;
         return false;
@@ -132,11 +132,11 @@ bool pylon_prop::set_feature()
         D_cam_param_int* p = d_fct.ival;
         if (!p || (!first && nothing_pending(p)) || !p->get_valid())
             break;
+        const uint64_t taken = p->client_writes();
         CBooleanPtr pBool(node);
         const int r = p->new_value();
         pBool->SetValue(r != 0, true);
-        p->set_value(r);
-        p->reset_new_val();
+        p->settle_applied(r, taken);
         currentVal.ival = pBool->GetValue(false, false) ? 1 : 0;
         first = false;
         return false;
@@ -162,6 +162,7 @@ bool pylon_prop::set_feature()
         if (!p || !num || maxVal.ival <= 0)  // no stored entries: nothing published
             break;
         const std::string s = p->value();
+        const uint64_t taken = num->client_writes();  // a .NUM write from here on stays pending
         if (s != *currentVal.sval) {
             // The client typed an entry name.
             first = false;
@@ -169,8 +170,7 @@ bool pylon_prop::set_feature()
                 return true;
             for (int i = 0; i < maxVal.ival; ++i) {
                 if (*defaultVal.sval[i] == s) {
-                    num->set_value(i);
-                    num->reset_new_val();
+                    num->settle_applied(i, taken);
                     CValuePtr(node)->FromString(s, true);
                     *currentVal.sval = s;
                     p->confirm_client_text(s);  // applied: no longer a pending client write
@@ -190,8 +190,7 @@ bool pylon_prop::set_feature()
             k = 0;
         else if (k >= maxVal.ival)
             k = maxVal.ival - 1;
-        num->set_value(k);
-        num->reset_new_val();
+        num->settle_applied(k, taken);
         // The entry's name stands for the client's write until the next pass applies it
         // (kept as a pending client write should the camera go away meanwhile).
         p->client_write(mirva::ClientValue{entry_name(*this, num->value())});
@@ -209,6 +208,7 @@ bool pylon_prop::set_feature()
         D_cam_param_int* p = d_fct.ival;
         if (!p || nothing_pending(p))
             break;
+        const uint64_t taken = p->client_writes();
         CCommandPtr pCmd(node);
         if (pCmd->IsDone(true) && p->new_value() != 0) {
             printftostderr("pylon", "%s (Execute) ", node_name.c_str());
@@ -217,8 +217,7 @@ bool pylon_prop::set_feature()
             printftostderr("pylon", "Previous command for %s is not yet finished. Ignoring the new one",
                            node_name.c_str());
         }
-        p->set_value(0);
-        p->reset_new_val();
+        p->settle_applied(0, taken);  // a request made meanwhile runs in the next pass
         break;
     }
     case PYLON_TYPE_REGISTER:
@@ -245,6 +244,7 @@ int pylon_prop::int_value_from_node()
 // state file must not overwrite the camera's whole value.
 bool pylon_prop::set_whole_feature(D_cam_param_int* p)
 {
+    const uint64_t taken = p->client_writes();
     CIntegerPtr pInt(node);
     const std::optional<int64_t> whole = p->whole_pending();
     int64_t target = 0;
@@ -254,8 +254,7 @@ bool pylon_prop::set_whole_feature(D_cam_param_int* p)
         const int asked = p->new_value();
         if (IsReadable(node) && narrow_int(pInt->GetValue(false, false)) == asked) {
             currentVal.ival = int_value_from_node();
-            p->set_value(currentVal.ival);
-            p->reset_new_val();
+            p->settle_applied(currentVal.ival, taken);
             first = false;
             return false;
         }
@@ -271,9 +270,7 @@ bool pylon_prop::set_whole_feature(D_cam_param_int* p)
     currentVal.ival = IsReadable(node) ? int_value_from_node() : narrow_int(target);
     if (!IsReadable(node))
         p->set_whole_value(target);
-    p->set_new_value(currentVal.ival);
-    p->set_value(currentVal.ival);
-    p->reset_new_val();
+    p->settle_applied(currentVal.ival, taken);
     if (whole)
         p->clear_whole_pending(*whole);
     first = false;
@@ -460,7 +457,8 @@ template <class P, class T>
 bool apply_limits(P* p, T lo, T hi, const std::function<void()>& reread_value)
 {
     const T pending = p->new_value();
-    if (p->get_min() == lo && p->get_max() == hi && pending >= lo && pending <= hi && pending == p->value())
+    const bool same_limits = p->get_min() == lo && p->get_max() == hi;
+    if (same_limits && pending >= lo && pending <= hi && pending == p->value())
         return true;
     if (p->get_min() != lo)
         p->set_min(lo);
@@ -476,10 +474,10 @@ bool apply_limits(P* p, T lo, T hi, const std::function<void()>& reread_value)
         reread_value();
         return false;
     }
-    p->set_value(p->new_value());
-    p->reset_new_val();
-    p->set_changed(false);
-    return false;
+    // Inside the limits. A client's write that is still pending stays so: the next write
+    // pass sends it to the camera, held to these limits. Taking it as the value here would
+    // show it as applied while the camera never got it.
+    return same_limits;
 }
 
 } // namespace

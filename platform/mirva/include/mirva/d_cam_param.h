@@ -44,6 +44,20 @@ public:
     // Pending value := value; changed flag := false.
     void reset_new_val() { std::lock_guard lk(this->mx_); new_value_ = this->value_; changed_ = false; }
 
+    // Client writes so far. The back-end reads it before it takes a pending value to apply,
+    // and gives it back to settle_applied().
+    uint64_t client_writes() const { std::lock_guard lk(this->mx_); return client_writes_; }
+    // The back-end wrote v to the camera for the pending write it took when client_writes()
+    // was `taken`: v becomes the value, and the write is done unless a client wrote again
+    // meanwhile. That newer write stays pending for the next pass instead of being lost.
+    void settle_applied(T v, uint64_t taken) {
+        mirva::D_value<T>::set_value(v);
+        std::lock_guard lk(this->mx_);
+        if (client_writes_ != taken) return;
+        new_value_ = this->value_;
+        changed_ = false;
+    }
+
     T get_min() const { std::lock_guard lk(this->mx_); return min_; }
     T get_max() const { std::lock_guard lk(this->mx_); return max_; }
     void set_min(T v) { std::lock_guard lk(this->mx_); min_ = v; }
@@ -60,6 +74,7 @@ protected:
     T new_value_{};   // guarded by mx_
     T orig_value_{};  // guarded by mx_
     bool changed_ = false;  // guarded by mx_
+    uint64_t client_writes_ = 0;  // guarded by mx_; counts client_write() calls that were taken
     T min_, max_;     // guarded by mx_
 };
 

@@ -37,6 +37,7 @@ mirva::WriteResult D_cam_param_number<T>::client_write(const mirva::ClientValue&
     std::lock_guard lk(this->mx_);
     new_value_ = *v;
     changed_ = true;
+    ++client_writes_;
     return mirva::WriteResult::success();
 }
 
@@ -149,6 +150,7 @@ mirva::WriteResult D_cam_param_int::client_write(const mirva::ClientValue& value
     whole_pending_ = *v;
     new_value_ = saturate(*v);
     changed_ = true;
+    ++client_writes_;
     return mirva::WriteResult::success();
 }
 

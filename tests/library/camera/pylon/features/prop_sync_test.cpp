@@ -1,4 +1,7 @@
 // Moving values between a feature's node and its properties.
+#include <functional>
+#include <memory>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -290,6 +293,95 @@ TEST_F(PropSync, LimitPassClampsTheShownValueAndMarksItForTheNextWrite)
     EXPECT_FALSE(f->set_feature());
     EXPECT_EQ(NodeInt("Width"), 280);
     EXPECT_TRUE(f->change_limits());
+}
+
+// A client's write can arrive while the write pass writes the camera (the pass runs on the
+// camera thread, clients write from theirs). The node's callback runs inside that camera
+// write, so a write made there lands exactly in that window.
+TEST_F(PropSync, AClientWriteArrivingWhileThePassWritesTheCameraIsAppliedInTheNextPass)
+{
+    auto during_next_camera_write = [](pylon_prop* f, std::function<void()> client) {
+        auto once = std::make_shared<bool>(true);
+        f->node->RegisterCallback([once, client](GenApi::INode*) {
+            if (*once) {
+                *once = false;
+                client();
+            }
+        });
+    };
+    {
+        pylon_prop* f = Published("Width", "AOIControls");
+        D_cam_param_int* p = f->d_fct.ival;
+        f->first = false;
+        Write(p, int64_t{400});
+        during_next_camera_write(f, [&] { Write(p, int64_t{800}); });
+        EXPECT_FALSE(f->set_feature());
+        EXPECT_EQ(NodeInt("Width"), 400);
+        EXPECT_EQ(p->value(), 400);
+        EXPECT_EQ(p->new_value(), 800);  // still pending, not overwritten by the applied 400
+        EXPECT_TRUE(f->is_changed());
+        EXPECT_FALSE(f->set_feature());
+        EXPECT_EQ(NodeInt("Width"), 800);
+        EXPECT_FALSE(f->is_changed());
+    }
+    {
+        pylon_prop* f = Published("Gain");
+        D_cam_param_float* p = f->d_fct.fval;
+        f->first = false;
+        Write(p, 2.0);
+        during_next_camera_write(f, [&] { Write(p, 3.0); });
+        EXPECT_FALSE(f->set_feature());
+        EXPECT_TRUE(f->is_changed());
+        EXPECT_FALSE(f->set_feature());
+        EXPECT_EQ(map->GetFloatUnchecked("Gain"), 3.0);
+        EXPECT_FALSE(f->is_changed());
+    }
+    {
+        pylon_prop* f = Published("ReverseX");
+        D_cam_param_int* p = f->d_fct.ival;
+        f->first = false;
+        Write(p, int64_t{1});
+        during_next_camera_write(f, [&] { Write(p, int64_t{0}); });
+        EXPECT_FALSE(f->set_feature());
+        EXPECT_EQ(NodeInt("ReverseX"), 1);
+        EXPECT_TRUE(f->is_changed());
+        EXPECT_FALSE(f->set_feature());
+        EXPECT_EQ(NodeInt("ReverseX"), 0);
+    }
+    {
+        // An enumeration's number written while its entry goes to the camera.
+        pylon_prop* f = Published("ExposureAuto");
+        D_cam_param_int* num = f->d_fct_inc.ival;
+        f->first = false;
+        Write(f->d_fct.sval, std::string("Off"));
+        during_next_camera_write(f, [&] { Write(num, int64_t{2}); });
+        EXPECT_FALSE(f->set_feature());
+        EXPECT_EQ(map->GetStringUnchecked("ExposureAuto"), "Off");
+        EXPECT_TRUE(f->is_changed());
+        f->set_feature();  // shows the entry of the number
+        f->set_feature();  // and writes it
+        EXPECT_EQ(map->GetStringUnchecked("ExposureAuto"), "Single");
+        EXPECT_FALSE(f->is_changed());
+    }
+}
+
+TEST_F(PropSync, LimitPassKeepsAClientsPendingWriteForTheCamera)
+{
+    pylon_prop* f = Published("Width", "AOIControls");
+    D_cam_param_int* p = f->d_fct.ival;
+    f->first = false;
+    Write(p, int64_t{200});
+    EXPECT_FALSE(f->set_feature());
+    Write(p, int64_t{240});                     // arrives after the write pass
+    map->SetIntegerUnchecked("OffsetX", 1000);  // Width's maximum falls to 280: 200 stays inside
+    EXPECT_FALSE(f->change_limits());
+    EXPECT_EQ(p->get_max(), 280);
+    EXPECT_EQ(p->value(), 200);                 // not shown as applied
+    EXPECT_TRUE(f->is_changed());
+    EXPECT_TRUE(f->change_limits());            // same limits: nothing more to do
+    EXPECT_FALSE(f->set_feature());
+    EXPECT_EQ(NodeInt("Width"), 240);
+    EXPECT_FALSE(f->is_changed());
 }
 
 } // namespace
