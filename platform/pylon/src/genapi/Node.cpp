@@ -197,7 +197,7 @@ void Node::InvalidateNode() {
 
 void Node::DropCache() {
     DropOwnCache();
-    if (!invalidators_.empty())
+    if (!invalidators_.empty() && !KeepsValues())
         DropValueChainCaches();
 }
 

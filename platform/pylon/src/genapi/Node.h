@@ -92,6 +92,7 @@ public:
     // registers its value is read from, so the invalidation reaches the device.
     void DropCache();
     virtual void DropOwnCache() {}
+    virtual bool KeepsValues() const noexcept { return false; }
     // Drops a value that has outlived its PollingTime; true when one was dropped.
     virtual bool ExpireCache() { return false; }
 

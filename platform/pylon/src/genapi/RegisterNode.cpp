@@ -151,7 +151,7 @@ bool RegisterBase::IsValueCacheValid() const {
 }
 
 bool RegisterBase::ExpireCache() {
-    if (!cache_.valid || PollingTime() <= 0 || CacheCurrent())
+    if (!cache_.valid || PollingTime() <= 0 || cache_.epoch != map_.CacheEpoch() || CacheCurrent())
         return false;
     cache_.valid = false;
     return true;

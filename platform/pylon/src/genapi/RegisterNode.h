@@ -34,6 +34,7 @@ public:
     // depends on (address, index, length, pInvalidator) drops it too (NodeMapImpl).
     bool IsValueCacheValid() const override;
     void DropOwnCache() override { cache_.valid = false; }
+    bool KeepsValues() const noexcept override { return port_.node != nullptr; }
     bool ExpireCache() override;
     // Lock held: drops the cached value when it overlaps [address, address + length).
     void DropCacheOverlapping(int64_t address, std::size_t length);
