@@ -40,8 +40,9 @@ void BooleanNode::SetValue(bool Value, bool Verify) {
     ClientWrite(Verify, [] {}, [&] { value_.WriteInt(Value ? on_ : off_, std::nullopt); });
 }
 
-bool BooleanNode::GetValue(bool, bool) const {
+bool BooleanNode::GetValue(bool, bool IgnoreCache) const {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return value_.ReadInt(std::nullopt) == on_;
 }

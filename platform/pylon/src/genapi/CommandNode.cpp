@@ -41,6 +41,13 @@ EAccessMode CommandNode::NativeAccess() const {
 void CommandNode::Execute(bool Verify) {
     ClientWrite(Verify, [] {}, [&] {
         value_.WriteInt(command_value_.IsSet() ? command_value_.Int() : 1, std::nullopt);
+        // The camera clears a command register by itself: what was written is not kept.
+        std::vector<Node*> targets;
+        value_.CollectValueReferences(targets);
+        for (Node* target : targets) {
+            target->DropCache();
+            target->DropValueChainCaches();
+        }
         running_ = !auto_complete_;
         map_.MarkChanged(*this);
     });

@@ -108,8 +108,9 @@ void ConverterNode::SetValue(double Value, bool Verify) {
         [&] { ConvertBack(FormulaValue::Float(Value), true); });
 }
 
-double ConverterNode::GetValue(bool, bool) {
+double ConverterNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return ReadFloat();
 }
@@ -167,8 +168,9 @@ void IntConverterNode::SetValue(int64_t Value, bool Verify) {
         [&] { ConvertBack(FormulaValue::Int(Value), false); });
 }
 
-int64_t IntConverterNode::GetValue(bool, bool) {
+int64_t IntConverterNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return ReadInt();
 }

@@ -139,8 +139,9 @@ void EnumerationNode::ClientFromString(const std::string& text, bool verify) {
     WriteEntry(*entry, verify);
 }
 
-int64_t EnumerationNode::GetIntValue(bool, bool) {
+int64_t EnumerationNode::GetIntValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return value_.ReadInt(std::nullopt);
 }
@@ -149,8 +150,9 @@ IEnumEntry* EnumerationNode::GetEntryByName(const gcstring& Symbolic) { return F
 
 IEnumEntry* EnumerationNode::GetEntry(int64_t IntValue) { return FindEntry(IntValue); }
 
-IEnumEntry* EnumerationNode::GetCurrentEntry(bool, bool) {
+IEnumEntry* EnumerationNode::GetCurrentEntry(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return FindEntry(value_.ReadInt(std::nullopt));
 }

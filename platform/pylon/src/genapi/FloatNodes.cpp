@@ -123,8 +123,9 @@ void FloatNode::SetValue(double Value, bool Verify) {
     ClientWrite(Verify, [&] { CheckValue(Value); }, [&] { value_.WriteFloat(Value, std::nullopt); });
 }
 
-double FloatNode::GetValue(bool, bool) {
+double FloatNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return value_.ReadFloat(std::nullopt);
 }
@@ -166,8 +167,9 @@ std::string SwissKnifeNode::ReadText(std::optional<int64_t>) { return FormatDoub
 
 void SwissKnifeNode::SetValue(double, bool) { throw ACCESS_EXCEPTION("Node '%s' is not writable", Name().c_str()); }
 
-double SwissKnifeNode::GetValue(bool, bool) {
+double SwissKnifeNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return ReadFloat();
 }

@@ -112,8 +112,9 @@ void IntegerNode::SetValue(int64_t Value, bool Verify) {
     ClientWrite(Verify, [&] { CheckValue(Value); }, [&] { value_.WriteInt(Value, std::nullopt); });
 }
 
-int64_t IntegerNode::GetValue(bool /*Verify*/, bool /*IgnoreCache*/) {
+int64_t IntegerNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return value_.ReadInt(std::nullopt);
 }
@@ -180,8 +181,9 @@ void IntSwissKnifeNode::SetValue(int64_t, bool) {
     throw ACCESS_EXCEPTION("Node '%s' is not writable", Name().c_str());
 }
 
-int64_t IntSwissKnifeNode::GetValue(bool, bool) {
+int64_t IntSwissKnifeNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return ReadInt();
 }

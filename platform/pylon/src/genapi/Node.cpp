@@ -1,6 +1,7 @@
 #include "genapi/Node.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include <GenICam/GCException.h>
 
@@ -71,7 +72,13 @@ bool Node::ReadElement(const pugi::xml_node& element, LoadContext& ctx) {
         selected_.push_back(ctx.Ref(element));
     else if (tag == "Streamable")
         streamable_ = ctx.YesNo(element);
-    else if (tag == "Cachable")
+    else if (tag == "pInvalidator")
+        invalidators_.push_back(ctx.Ref(element));
+    else if (tag == "PollingTime") {
+        polling_ms_ = ctx.Int(element);
+        if (polling_ms_ < 0)
+            ctx.Fail(element, "node '" + name_ + "': negative PollingTime " + std::to_string(polling_ms_));
+    } else if (tag == "Cachable")
         caching_ = ctx.Keyword<ECachingMode>(
             element, {{"NoCache", NoCache}, {"WriteThrough", WriteThrough}, {"WriteAround", WriteAround}});
     else
@@ -85,6 +92,13 @@ void Node::Resolve(LoadContext& ctx) {
     ctx.Resolve(is_locked_, *this, "pIsLocked", true);
     for (auto& ref : selected_)
         ctx.Resolve(ref, *this, "pSelected", false);
+    // An invalidator the description lacks only costs the cache its hint: the load goes on.
+    for (auto& ref : invalidators_) {
+        ref.node = ctx.Map().Find(ref.name);
+        if (!ref.node)
+            ctx.Warn("pInvalidator " + ref.name, ref.line,
+                     "node '" + name_ + "': <pInvalidator> refers to unknown node '" + ref.name + "'; ignored");
+    }
 }
 
 void Node::CollectReferences(std::vector<Node*>& out) const {
@@ -175,16 +189,37 @@ CallbackHandleType Node::RegisterCallback(std::function<void(INode*)> callback) 
 bool Node::DeregisterCallback(CallbackHandleType handle) { return map_.RemoveCallback(handle); }
 
 void Node::InvalidateNode() {
-    // Values are not cached: every read goes to the value's source. Listeners are told all
-    // the same, as a cache invalidation would.
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    map_.DropCachesFrom(*this, true);
+    DropValueChainCaches();
     map_.MarkChanged(*this);
+}
+
+void Node::DropCache() {
+    DropOwnCache();
+    if (!invalidators_.empty() && !KeepsValues())
+        DropValueChainCaches();
+}
+
+void Node::DropValueChainCaches() {
+    std::unordered_set<Node*> seen{this};
+    std::vector<Node*> pending;
+    CollectValueReferences(pending);
+    while (!pending.empty()) {
+        Node* source = pending.back();
+        pending.pop_back();
+        if (!source || !seen.insert(source).second)
+            continue;
+        source->DropOwnCache();
+        source->CollectValueReferences(pending);
+    }
 }
 
 // ---- IValue ------------------------------------------------------------------------------
 
-gcstring Node::ToString(bool /*Verify*/, bool /*IgnoreCache*/) {
+gcstring Node::ToString(bool /*Verify*/, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return ReadText();
 }

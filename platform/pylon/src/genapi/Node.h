@@ -47,7 +47,20 @@ public:
     // Set up after resolving: children, parents, dependents and the feature mark.
     void SetRelations(std::vector<Node*> children, std::vector<Node*> parents, std::vector<Node*> dependents);
     void MarkFeature() noexcept { is_feature_ = true; }
+    // Nodes to tell when this one changes: those that read it, those it selects, and those
+    // that name it in <pInvalidator>.
     const std::vector<Node*>& Dependents() const noexcept { return dependents_; }
+    // The nodes named in <pInvalidator> (resolved ones only).
+    std::vector<Node*> InvalidatorNodes() const {
+        std::vector<Node*> nodes;
+        for (const auto& ref : invalidators_)
+            if (ref.node)
+                nodes.push_back(ref.node);
+        return nodes;
+    }
+    // <PollingTime> in ms; 0 when absent.
+    int64_t PollingTime() const noexcept { return polling_ms_; }
+    virtual bool IsPort() const noexcept { return false; }
     int Line() const noexcept { return line_; }
     const std::string& Name() const noexcept { return name_; }
     NodeMapImpl& Map() const noexcept { return map_; }
@@ -73,6 +86,16 @@ public:
     virtual std::string ReadText(std::optional<int64_t> at = std::nullopt);
     virtual void WriteText(const std::string& text, std::optional<int64_t> at = std::nullopt);
 
+    // ---- value cache (lock held) -----------------------------------------------------------
+    // Only register nodes keep values read from a device. Dropping a node that names
+    // invalidators but keeps nothing itself (an Integer over a register, say) drops the
+    // registers its value is read from, so the invalidation reaches the device.
+    void DropCache();
+    virtual void DropOwnCache() {}
+    virtual bool KeepsValues() const noexcept { return false; }
+    // Drops a value that has outlived its PollingTime; true when one was dropped.
+    virtual bool ExpireCache() { return false; }
+
     // ---- IBase / INode ------------------------------------------------------------------
     EAccessMode GetAccessMode() const final;
     gcstring GetName(bool FullQualified = false) const override;
@@ -96,6 +119,9 @@ public:
     gcstring ToString(bool Verify = false, bool IgnoreCache = false) override;
     void FromString(const gcstring& ValueStr, bool Verify = true) override;
     bool IsValueCacheValid() const override { return false; }
+    // Lock held: the registers this node's value is read from (through pValue, formula
+    // variables, ...) drop their cached values.
+    void DropValueChainCaches();
 
     // ---- checks (lock held) -------------------------------------------------------------
     void CheckReadable() const;
@@ -141,6 +167,8 @@ private:
     EAccessMode imposed_ = RW;
     NodeRef is_implemented_, is_available_, is_locked_;
     std::vector<NodeRef> selected_;
+    std::vector<NodeRef> invalidators_; // <pInvalidator>; unresolved names stay null
+    int64_t polling_ms_ = 0;
     bool streamable_ = false;
     bool is_feature_ = false;
     std::vector<Node*> children_, parents_, dependents_;

@@ -61,11 +61,9 @@ void NodeMap::GetNodes(NodeList_t& Nodes) const {
 
 INode* NodeMap::GetNode(const gcstring& Name) const { return impl_->Find(Name); }
 
-void NodeMap::InvalidateNodes() const {
-    // Nothing is cached; see Node::InvalidateNode.
-}
+void NodeMap::InvalidateNodes() const { impl_->DropAllCaches(); }
 
-void NodeMap::Poll(int64_t /*ElapsedTime*/) {}
+void NodeMap::Poll(int64_t ElapsedTime) { impl_->Poll(ElapsedTime); }
 
 gcstring NodeMap::GetDeviceName() { return impl_->device_name; }
 
@@ -86,6 +84,7 @@ int64_t NodeMap::GetIntegerUnchecked(const gcstring& name, std::optional<int64_t
     Node& node = impl_->Require(name);
     CheckIndex(node, index);
     std::lock_guard<NodeMapLock> guard(impl_->Lock());
+    detail::NodeMapImpl::CacheBypass bypass(*impl_, true); // the camera side reads its registers
     return node.ReadInt(index);
 }
 
@@ -100,6 +99,7 @@ double NodeMap::GetFloatUnchecked(const gcstring& name, std::optional<int64_t> i
     Node& node = impl_->Require(name);
     CheckIndex(node, index);
     std::lock_guard<NodeMapLock> guard(impl_->Lock());
+    detail::NodeMapImpl::CacheBypass bypass(*impl_, true); // the camera side reads its registers
     return node.ReadFloat(index);
 }
 
@@ -114,6 +114,7 @@ gcstring NodeMap::GetStringUnchecked(const gcstring& name, std::optional<int64_t
     Node& node = impl_->Require(name);
     CheckIndex(node, index);
     std::lock_guard<NodeMapLock> guard(impl_->Lock());
+    detail::NodeMapImpl::CacheBypass bypass(*impl_, true); // the camera side reads its registers
     return node.ReadText(index);
 }
 

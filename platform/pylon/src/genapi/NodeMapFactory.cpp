@@ -111,8 +111,16 @@ void LinkRelations(detail::NodeMapImpl& impl) {
             parents[ref].push_back(node.get());
         }
     }
+    // A node is told of (and its cached value dropped by) changes of its invalidators.
+    std::unordered_map<Node*, std::vector<Node*>> invalidated;
+    for (const auto& node : impl.Nodes())
+        for (Node* invalidator : node->InvalidatorNodes())
+            invalidated[invalidator].push_back(node.get());
     for (const auto& node : impl.Nodes()) {
         std::vector<Node*> dependents = parents[node.get()];
+        for (Node* target : invalidated[node.get()])
+            if (target != node.get() && std::find(dependents.begin(), dependents.end(), target) == dependents.end())
+                dependents.push_back(target);
         node->SetRelations(std::move(children[node.get()]), std::move(parents[node.get()]), std::move(dependents));
     }
 }

@@ -31,7 +31,47 @@ Node& NodeMapImpl::Require(const std::string& name) const {
     return *node;
 }
 
-void NodeMapImpl::MarkChanged(Node& node) { changed_.push_back(&node); }
+void NodeMapImpl::MarkChanged(Node& node) {
+    changed_.push_back(&node);
+    // A port changes with every register write; the register written drops what overlaps
+    // it on the port itself (PortNode::Write), so the port's dependents (all its registers)
+    // keep their values.
+    if (!node.IsPort())
+        DropCachesFrom(node, false);
+}
+
+void NodeMapImpl::DropCachesFrom(Node& from, bool include_self) {
+    if (include_self)
+        from.DropCache();
+    if (from.Dependents().empty())
+        return;
+    std::unordered_set<Node*> seen{&from};
+    std::vector<Node*> pending(from.Dependents().begin(), from.Dependents().end());
+    while (!pending.empty()) {
+        Node* node = pending.back();
+        pending.pop_back();
+        if (!seen.insert(node).second)
+            continue;
+        node->DropCache();
+        pending.insert(pending.end(), node->Dependents().begin(), node->Dependents().end());
+    }
+}
+
+int64_t NodeMapImpl::CacheClockMs() const {
+    const auto passed = std::chrono::steady_clock::now() - created_;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(passed).count() + polled_ms_;
+}
+
+void NodeMapImpl::Poll(int64_t elapsed_ms) {
+    std::lock_guard<NodeMapLock> guard(lock_);
+    if (elapsed_ms > 0)
+        polled_ms_ += elapsed_ms;
+    // Values that have outlived their PollingTime are dropped, and their listeners told, so
+    // they read the device again.
+    for (const auto& node : nodes_)
+        if (node->ExpireCache())
+            MarkChanged(*node);
+}
 
 void NodeMapImpl::MarkClientWrite(Node& node) { client_writes_.push_back(&node); }
 

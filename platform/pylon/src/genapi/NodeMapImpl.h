@@ -3,6 +3,8 @@
 // lock is released.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,8 +38,45 @@ public:
     const std::vector<std::unique_ptr<Node>>& Nodes() const noexcept { return nodes_; }
 
     // Change tracking (lock held): a node's own stored value changed / a client wrote a node.
+    // A change also drops at once the cached register values of every node depending on
+    // the changed one (pValue, pAddress, pIndex, formula variables, pInvalidator, ...), so a
+    // read later in the same locked step sees the device.
     void MarkChanged(Node& node);
     void MarkClientWrite(Node& node);
+
+    // ---- register value cache (see RegisterBase) ------------------------------------------
+    // Drops the cached values of `from` (with `include_self`) and of every node depending on
+    // it. Lock held.
+    void DropCachesFrom(Node& from, bool include_self);
+    // Drops every cached value. Lock-free, so a device-removal notification may call it from
+    // any thread without waiting for a transfer in progress.
+    void DropAllCaches() noexcept { cache_epoch_.fetch_add(1, std::memory_order_acq_rel); }
+    // Cached values are valid only while they carry the epoch of now.
+    uint64_t CacheEpoch() const noexcept { return cache_epoch_.load(std::memory_order_acquire); }
+    // Milliseconds that count towards the age of cached values with a PollingTime: the time
+    // passed plus what the client reported through Poll. Lock held.
+    int64_t CacheClockMs() const;
+    // Adds a client's elapsed time (Poll) and expires what has outlived its PollingTime.
+    void Poll(int64_t elapsed_ms);
+    // While a bypass is active (lock held), register reads go to the device: reads that
+    // ignore the cache, and the camera side's unchecked access.
+    bool CacheBypassed() const noexcept { return bypass_depth_ > 0; }
+    class CacheBypass {
+    public:
+        CacheBypass(NodeMapImpl& map, bool active) noexcept : map_(active ? &map : nullptr) {
+            if (map_)
+                ++map_->bypass_depth_;
+        }
+        ~CacheBypass() {
+            if (map_)
+                --map_->bypass_depth_;
+        }
+        CacheBypass(const CacheBypass&) = delete;
+        CacheBypass& operator=(const CacheBypass&) = delete;
+
+    private:
+        NodeMapImpl* map_;
+    };
 
     // Node callbacks (lock held inside).
     CallbackHandleType AddCallback(Node& node, std::function<void(INode*)> callback);
@@ -75,6 +114,12 @@ private:
     CallbackHandleType next_handle_ = 1;
     std::shared_ptr<const NodeMap::WriteHook> hook_;
     std::unordered_map<std::string, Fault> faults_;
+    int bypass_depth_ = 0;   // reads that go past the cache now (the locking thread's)
+    int64_t polled_ms_ = 0;  // sum of the Poll calls' elapsed times
+    const std::chrono::steady_clock::time_point created_ = std::chrono::steady_clock::now(); // fixed
+
+    // Lock-free (atomic): bumped by DropAllCaches from any thread, read under lock_.
+    std::atomic<uint64_t> cache_epoch_{1};
 };
 
 } // namespace GenApi::detail

@@ -1,5 +1,7 @@
 #include "genapi/PortNode.h"
 
+#include "genapi/RegisterNode.h"
+
 namespace GenApi::detail {
 
 void PortNode::Read(int64_t address, uint8_t* buffer, std::size_t length) const {
@@ -14,6 +16,8 @@ void PortNode::Read(int64_t address, uint8_t* buffer, std::size_t length) const 
 }
 
 void PortNode::Write(int64_t address, const uint8_t* buffer, std::size_t length) {
+    for (RegisterBase* reg : registers_)
+        reg->DropCacheOverlapping(address, length);
     if (writer_) {
         writer_(address, buffer, length);
         map_.MarkChanged(*this);

@@ -5,10 +5,13 @@
 
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "genapi/Node.h"
 
 namespace GenApi::detail {
+
+class RegisterBase;
 
 class PortNode : public Node {
 public:
@@ -16,9 +19,14 @@ public:
     const char* Tag() const noexcept override { return "Port"; }
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIPort; }
 
-    // Lock held.
+    bool IsPort() const noexcept override { return true; }
+
+    // Lock held. A write first drops the cached values of the port's registers that overlap
+    // it, so a failed transfer leaves nothing stale either.
     void Read(int64_t address, uint8_t* buffer, std::size_t length) const;
     void Write(int64_t address, const uint8_t* buffer, std::size_t length);
+    // While loading: a register over this port.
+    void AddRegister(RegisterBase& reg) { registers_.push_back(&reg); }
 
     std::string ReadText(std::optional<int64_t> = std::nullopt) override { return {}; }
     // A chunk port (<ChunkID>/<pChunkID>) holds the data a frame carries; none is attached,
@@ -47,6 +55,7 @@ protected:
 
 private:
     bool chunk_ = false; // fixed after loading
+    std::vector<RegisterBase*> registers_; // fixed after loading
     std::function<void(int64_t, uint8_t*, std::size_t)> reader_;       // guarded by the node map lock
     std::function<void(int64_t, const uint8_t*, std::size_t)> writer_;  // guarded by the node map lock
     std::map<int64_t, uint8_t> memory_; // guarded by the node map lock

@@ -75,8 +75,10 @@ void RegisterBase::Resolve(LoadContext& ctx) {
     }
     if (port_.IsSet()) {
         ctx.Resolve(port_, *this, "pPort", false);
-        if (!dynamic_cast<PortNode*>(port_.node))
+        auto* port = dynamic_cast<PortNode*>(port_.node);
+        if (!port)
             ctx.Fail(port_.line, "node '" + Name() + "': <pPort> refers to '" + port_.name + "', which is no Port");
+        port->AddRegister(*this);
     } else if (!PortOptional()) {
         ctx.Fail(Line(), std::string(Tag()) + " '" + Name() + "' has no <pPort>");
     }
@@ -135,22 +137,75 @@ int64_t RegisterBase::GetAddress() {
     return AddressNow();
 }
 
+// ---- value cache ---------------------------------------------------------------------------
+
+bool RegisterBase::CacheCurrent() const {
+    if (!cache_.valid || cache_.epoch != map_.CacheEpoch())
+        return false;
+    return PollingTime() <= 0 || map_.CacheClockMs() - cache_.filled_ms < PollingTime();
+}
+
+bool RegisterBase::IsValueCacheValid() const {
+    std::lock_guard<NodeMapLock> guard(map_.Lock());
+    return port_.node && GetCachingMode() != NoCache && CacheCurrent();
+}
+
+bool RegisterBase::ExpireCache() {
+    if (!cache_.valid || PollingTime() <= 0 || cache_.epoch != map_.CacheEpoch() || CacheCurrent())
+        return false;
+    cache_.valid = false;
+    return true;
+}
+
+void RegisterBase::DropCacheOverlapping(int64_t address, std::size_t length) {
+    if (!cache_.valid)
+        return;
+    const int64_t end = address + static_cast<int64_t>(length);
+    const int64_t cached_end = cache_.address + static_cast<int64_t>(cache_.bytes.size());
+    if (address < cached_end && cache_.address < end)
+        cache_.valid = false;
+}
+
+void RegisterBase::Remember(int64_t address, std::vector<uint8_t> bytes, uint64_t epoch) {
+    cache_.bytes = std::move(bytes);
+    cache_.address = address;
+    cache_.epoch = epoch;
+    cache_.filled_ms = PollingTime() > 0 ? map_.CacheClockMs() : 0;
+    cache_.valid = true;
+}
+
 std::vector<uint8_t> RegisterBase::ReadBytes() {
     LengthNow();
     if (!port_.node)
         return local_;
+    const int64_t address = AddressNow();
+    const bool cachable = GetCachingMode() != NoCache;
+    if (cachable && !map_.CacheBypassed() && CacheCurrent() && cache_.address == address &&
+        cache_.bytes.size() == length_)
+        return cache_.bytes;
+    // Taken before the transfer: a drop of all values while it runs (device removal) wins.
+    const uint64_t epoch = map_.CacheEpoch();
     std::vector<uint8_t> bytes(length_);
-    static_cast<PortNode*>(port_.node)->Read(AddressNow(), bytes.data(), length_);
+    static_cast<PortNode*>(port_.node)->Read(address, bytes.data(), length_);
+    if (cachable)
+        Remember(address, bytes, epoch);
     return bytes;
 }
 
 void RegisterBase::WriteBytes(const std::vector<uint8_t>& bytes) {
     LengthNow();
     if (port_.node) {
-        static_cast<PortNode*>(port_.node)->Write(AddressNow(), bytes.data(), std::min(bytes.size(), length_));
-    } else {
-        std::copy_n(bytes.begin(), std::min(bytes.size(), length_), local_.begin());
+        const int64_t address = AddressNow();
+        const std::size_t count = std::min(bytes.size(), length_);
+        const uint64_t epoch = map_.CacheEpoch();
+        // Drops every cached value overlapping the bytes, this one's too, before it sends them.
+        static_cast<PortNode*>(port_.node)->Write(address, bytes.data(), count);
+        map_.MarkChanged(*this);
+        if (GetCachingMode() == WriteThrough && count == length_)
+            Remember(address, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count)), epoch);
+        return;
     }
+    std::copy_n(bytes.begin(), std::min(bytes.size(), length_), local_.begin());
     map_.MarkChanged(*this);
 }
 
@@ -190,8 +245,9 @@ void RegisterBase::Set(const uint8_t* pBuffer, int64_t Length, bool Verify) {
         });
 }
 
-void RegisterBase::Get(uint8_t* pBuffer, int64_t Length, bool, bool) {
+void RegisterBase::Get(uint8_t* pBuffer, int64_t Length, bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     if (Length < 0 || static_cast<std::size_t>(Length) > LengthNow())
         throw OUT_OF_RANGE_EXCEPTION("Length %" PRId64 " for register '%s' exceeds its length %zu", Length,

@@ -25,6 +25,20 @@ public:
     void CollectReferences(std::vector<Node*>& out) const override;
     void CollectValueReferences(std::vector<Node*>& out) const override;
 
+    // ---- value cache -----------------------------------------------------------------------
+    // A register over a port keeps the bytes it last read or (WriteThrough) wrote, with the
+    // address they came from, and serves reads at that address from them; `Cachable` says
+    // NoCache (always the device), WriteThrough (the default: reads and writes fill it) or
+    // WriteAround (a write drops it). A write through any register of the port drops every
+    // overlapping cached value (bit fields of one register), and a change of a node this one
+    // depends on (address, index, length, pInvalidator) drops it too (NodeMapImpl).
+    bool IsValueCacheValid() const override;
+    void DropOwnCache() override { cache_.valid = false; }
+    bool KeepsValues() const noexcept override { return port_.node != nullptr; }
+    bool ExpireCache() override;
+    // Lock held: drops the cached value when it overlaps [address, address + length).
+    void DropCacheOverlapping(int64_t address, std::size_t length);
+
 protected:
     bool ReadElement(const pugi::xml_node& element, LoadContext& ctx) override;
     EAccessMode NativeAccess() const override;
@@ -54,6 +68,18 @@ private:
     NodeRef length_ref_; // <pLength>: registers and strings whose length the camera tells
     EAccessMode access_ = RW;
     std::vector<uint8_t> local_; // without a port; guarded by the node map lock
+
+    struct CachedBytes {
+        bool valid = false;
+        uint64_t epoch = 0;      // NodeMapImpl::CacheEpoch() before the transfer
+        int64_t address = 0;
+        int64_t filled_ms = 0;   // NodeMapImpl::CacheClockMs() when filled
+        std::vector<uint8_t> bytes;
+    };
+    // Guarded by the node map lock; touched by every thread reading or writing the map.
+    CachedBytes cache_;
+    bool CacheCurrent() const; // valid, of this epoch and within its PollingTime; lock held
+    void Remember(int64_t address, std::vector<uint8_t> bytes, uint64_t epoch);
 };
 
 class RegisterNode : public RegisterBase {

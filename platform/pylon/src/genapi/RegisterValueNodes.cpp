@@ -95,8 +95,9 @@ void IntRegNode::SetValue(int64_t Value, bool Verify) {
         [&] { WriteInt(Value); });
 }
 
-int64_t IntRegNode::GetValue(bool, bool) {
+int64_t IntRegNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return ReadInt();
 }
@@ -202,8 +203,9 @@ void FloatRegNode::SetValue(double Value, bool Verify) {
         [&] { WriteFloat(Value); });
 }
 
-double FloatRegNode::GetValue(bool, bool) {
+double FloatRegNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return ReadFloat();
 }
@@ -240,8 +242,9 @@ void StringRegNode::SetValue(const gcstring& Value, bool Verify) {
         [&] { WriteText(Value); });
 }
 
-gcstring StringRegNode::GetValue(bool, bool) {
+gcstring StringRegNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return ReadText();
 }

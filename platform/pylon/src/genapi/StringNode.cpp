@@ -43,8 +43,9 @@ void StringNode::SetValue(const gcstring& Value, bool Verify) {
         [&] { value_.WriteString(Value, std::nullopt); });
 }
 
-gcstring StringNode::GetValue(bool, bool) {
+gcstring StringNode::GetValue(bool, bool IgnoreCache) {
     std::lock_guard<NodeMapLock> guard(map_.Lock());
+    NodeMapImpl::CacheBypass bypass(map_, IgnoreCache);
     CheckReadable();
     return value_.ReadString(std::nullopt);
 }

@@ -56,6 +56,10 @@ void CPylonDevice::Open(AccessModeSet mode)
     if (open_)
         throw LOGICAL_ERROR_EXCEPTION("Device '%s' is already open", serial_.c_str());
     transport_->Open();
+    // A transport may keep its node map over connections (the emulator): nothing read on
+    // an earlier connection is served now.
+    if (GenApi::INodeMap* map = transport_->NodeMap())
+        map->InvalidateNodes();
     open_ = true;
     mode_ = mode;
 }
@@ -70,6 +74,8 @@ void CPylonDevice::Close()
         open_ = false;
         mode_.reset();
         grabbers.swap(grabbers_);
+        if (GenApi::INodeMap* map = transport_->NodeMap())
+            map->InvalidateNodes();
     }
     grabbers.clear(); // closes them and detaches them from the channels
     transport_->Close();
@@ -154,8 +160,14 @@ void CPylonDevice::OnRemoved()
     if (removed_.exchange(true))
         return;
     {
-        // Under the lock so that Close() cannot destroy a grabber meanwhile.
+        // Under the lock so that Close() cannot destroy a grabber (or the transport its node
+        // map) meanwhile.
         std::lock_guard lock(mutex_);
+        // Values read before the loss are not served any more: reads go to the device and
+        // fail. Lock-free, so a read in progress on another thread does not hold this up.
+        if (open_)
+            if (GenApi::INodeMap* map = transport_->NodeMap())
+                map->InvalidateNodes();
         for (const auto& g : grabbers_)
             if (g)
                 g->OnDeviceRemoved();

@@ -2,6 +2,7 @@
 #include "EmulatorFixture.h"
 
 #include <algorithm>
+#include <vector>
 
 using namespace Pylon;
 using pylon_test::EmulatorTest;
@@ -291,6 +292,37 @@ TEST_F(DeviceRemoval, UnplugOfAClosedDeviceStillReportsRemoval)
     Emulator::Instance().Unplug("2001");
     ASSERT_TRUE(recorder.WaitForCalls(1));
     EXPECT_THROW(device->Open(), GenICam::RuntimeException);
+    CTlFactory::GetInstance().DestroyDevice(device);
+}
+
+TEST_F(DeviceRemoval, ReopeningOrLosingTheDeviceDropsTheValuesReadBefore)
+{
+    // A value read on one connection is never served on the next, nor after the loss of
+    // the device: a read goes to the camera then (and fails once it is gone).
+    Plug("2001");
+    IPylonDevice* device = CTlFactory::GetInstance().CreateDevice(InfoOf("2001"));
+    device->Open();
+    auto* lut = dynamic_cast<GenApi::IRegister*>(device->GetNodeMap()->GetNode("LUTValueAll"));
+    ASSERT_NE(lut, nullptr);
+    auto cached = [&] { return dynamic_cast<GenApi::IValue&>(*lut).IsValueCacheValid(); };
+    std::vector<uint8_t> bytes(static_cast<size_t>(lut->GetLength()));
+    lut->Get(bytes.data(), static_cast<int64_t>(bytes.size()));
+    EXPECT_TRUE(cached());
+    device->Close();
+    EXPECT_FALSE(cached());
+    device->Open();
+    lut->Get(bytes.data(), static_cast<int64_t>(bytes.size()));
+    EXPECT_TRUE(cached());
+    device->GetNodeMap()->InvalidateNodes();
+    EXPECT_FALSE(cached());
+    lut->Get(bytes.data(), static_cast<int64_t>(bytes.size()));
+    EXPECT_TRUE(cached());
+
+    RemovalRecorder recorder;
+    RegisterRemovalCallback(device, recorder, &RemovalRecorder::OnRemoved);
+    ASSERT_TRUE(Emulator::Instance().Unplug("2001"));
+    ASSERT_TRUE(recorder.WaitForCalls(1));
+    EXPECT_FALSE(cached());
     CTlFactory::GetInstance().DestroyDevice(device);
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <set>
 #include <vector>
@@ -132,6 +133,64 @@ TEST_F(GigETransportTest, TheNodeMapIsTheCamerasOwnDescriptionOverItsRegisters)
     // Values beyond the feature's limits are refused by our node map, the camera untouched.
     EXPECT_THROW(width->SetValue(width->GetMax() + 1), GenICam::OutOfRangeException);
     EXPECT_EQ(registers.Read(0x100), 320u);
+}
+
+TEST_F(GigETransportTest, APassOverAllFeaturesReadsEachRegisterOnceUntilItChanges)
+{
+    // The camera's registers are read through a counting port over the transport's own
+    // register access; a pass reads every readable feature as the location's read-out
+    // does (from the cache), or past the cache as it did before the node map kept values.
+    Transport::IDeviceTransport& d = Open();
+    auto& map = dynamic_cast<GenApi::NodeMap&>(*d.NodeMap());
+    std::atomic<int> reads{0};
+    map.ConnectPort(
+        "Device",
+        [&](int64_t address, uint8_t* buffer, size_t length) {
+            ++reads;
+            d.ReadRegister(static_cast<uint64_t>(address), buffer, length);
+        },
+        [&](int64_t address, const uint8_t* buffer, size_t length) {
+            d.WriteRegister(static_cast<uint64_t>(address), buffer, length);
+        });
+    GenApi::NodeList_t nodes;
+    map.GetNodes(nodes);
+    auto pass = [&](bool ignore_cache) {
+        const int before = reads;
+        for (GenApi::INode* node : nodes) {
+            auto* value = dynamic_cast<GenApi::IValue*>(node);
+            if (!value || !node->IsFeature() || !GenApi::IsReadable(node->GetAccessMode()) ||
+                node->GetPrincipalInterfaceType() == GenApi::intfICategory)
+                continue;
+            try {
+                (void)value->ToString(false, ignore_cache);
+            } catch (const GenICam::GenericException&) {
+            }
+        }
+        return reads - before;
+    };
+    const int uncached = pass(true);
+    map.InvalidateNodes();
+    const int first = pass(false);
+    const int second = pass(false);
+    std::printf("control-channel reads per pass over all features: %d without the cache, %d filling it, %d from it\n",
+                uncached, first, second);
+    EXPECT_GT(uncached, 0);
+    EXPECT_LE(first, uncached);
+    EXPECT_EQ(second, 0); // the description marks nothing volatile
+
+    // What a write changes reads right at once, from the camera where it must.
+    RegisterReader registers;
+    ASSERT_TRUE(registers.ok());
+    GenApi::CIntegerPtr width = map.GetNode("Width");
+    width->SetValue(256);
+    EXPECT_EQ(width->GetValue(), 256);
+    EXPECT_EQ(registers.Read(0x100), 256u);
+    GenApi::CIntegerPtr whole = map.GetNode("StructEntry_0_31"); // a view of the same register, cached
+    (void)whole->GetValue();
+    GenApi::CIntegerPtr(map.GetNode("StructEntry_0_15"))->SetValue(0x4321);
+    EXPECT_EQ(registers.Read(0x1f0) >> 16, 0x4321u);
+    EXPECT_EQ(static_cast<uint32_t>(whole->GetValue()), registers.Read(0x1f0));
+    EXPECT_EQ(GenApi::CIntegerPtr(map.GetNode("StructEntry_0_15"))->GetValue(), 0x4321);
 }
 
 TEST_F(GigETransportTest, AnotherApplicationHoldingTheCameraIsAClearError)
