@@ -1,7 +1,8 @@
 // JPEG encoding of one frame, as the live view and the MJPEG streams do it (quality 80, and
 // half scale), against PNG of the same frame (the image endpoint's default) and memcpy of
 // its bytes. The frames look like a camera watching a beam: a Gaussian spot on a dark
-// background with shot and read noise.
+// background with shot and read noise. The targets are per frame on one core: read the CPU
+// column, since the Time column also counts waits for a core when the machine is shared.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
