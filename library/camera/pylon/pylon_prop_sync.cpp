@@ -456,6 +456,7 @@ namespace {
 template <class P, class T>
 bool apply_limits(P* p, T lo, T hi, const std::function<void()>& reread_value)
 {
+    const uint64_t taken = p->client_writes();
     const T pending = p->new_value();
     const bool same_limits = p->get_min() == lo && p->get_max() == hi;
     if (same_limits && pending >= lo && pending <= hi && pending == p->value())
@@ -466,9 +467,12 @@ bool apply_limits(P* p, T lo, T hi, const std::function<void()>& reread_value)
         p->set_max(hi);
     const T v = p->value();
     if (v < lo || v > hi) {
-        // Show the clamped value and mark it pending, so the next write pass sends it.
+        // Show the clamped value and mark it pending, so the next write pass sends it. A
+        // client's write still pending (or arriving now) is sent instead: it is newer than
+        // the value the limits cut.
         const T bound = v < lo ? lo : hi;
-        p->set_new_value(bound);
+        if (pending == v)
+            p->offer_pending(bound, taken);
         p->set_value(bound);
         p->set_changed(true);
         reread_value();

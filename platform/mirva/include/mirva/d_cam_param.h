@@ -58,6 +58,15 @@ public:
         changed_ = false;
     }
 
+    // Makes v the pending value unless a client wrote since client_writes() was `taken`:
+    // the back-end's own proposal never replaces a newer client write. True when taken.
+    bool offer_pending(T v, uint64_t taken) {
+        std::lock_guard lk(this->mx_);
+        if (client_writes_ != taken) return false;
+        new_value_ = v;
+        return true;
+    }
+
     T get_min() const { std::lock_guard lk(this->mx_); return min_; }
     T get_max() const { std::lock_guard lk(this->mx_); return max_; }
     void set_min(T v) { std::lock_guard lk(this->mx_); min_ = v; }

@@ -384,4 +384,21 @@ TEST_F(PropSync, LimitPassKeepsAClientsPendingWriteForTheCamera)
     EXPECT_FALSE(f->is_changed());
 }
 
+TEST_F(PropSync, LimitsThatCutTheValueKeepAClientsPendingWrite)
+{
+    pylon_prop* f = Published("Width", "AOIControls");
+    D_cam_param_int* p = f->d_fct.ival;
+    f->first = false;
+    Write(p, int64_t{1000});
+    EXPECT_FALSE(f->set_feature());
+    Write(p, int64_t{100});                     // arrives after the write pass
+    map->SetIntegerUnchecked("OffsetX", 1000);  // Width's maximum falls to 280: 1000 is cut
+    EXPECT_FALSE(f->change_limits());
+    EXPECT_EQ(p->value(), 280);
+    EXPECT_EQ(p->new_value(), 100);             // the client's write, not the bound
+    EXPECT_FALSE(f->set_feature());
+    EXPECT_EQ(NodeInt("Width"), 100);
+    EXPECT_FALSE(f->is_changed());
+}
+
 } // namespace
