@@ -1,12 +1,11 @@
 // The one pass of the beam statistics. The vector path keeps the column sums in narrow lanes
 // (16-bit for 8-bit samples, 32-bit for 16-bit samples) that live in the first-level cache and
 // are widened into the 64-bit sums before they could overflow; row sums stay in registers for
-// the row. RGB luminance comes from the interleaved bytes with one multiply-add, and RGB rows go
-// four at a time, sharing the loads and stores of the column sums. Mono rows go one at a time:
-// a frame just delivered comes from memory, and the processor fetches one stream of rows ahead
-// far better than four interleaved ones (the Mono passes outrun memory; RGB's arithmetic does
-// not). Only the largest value of each group of rows is kept: the first pixel holding the peak
-// is looked for afterwards in the one group that first reached it, and saturated pixels are
+// the row. 8-bit rows go four at a time, sharing the loads and stores of the column sums, and
+// RGB luminance comes from the interleaved bytes with one multiply-add. A frame just delivered
+// comes from memory: the pass asks for the next rows in memory order while it works (Ahead).
+// Only the largest value of each group of rows is kept: the first pixel holding the peak is
+// looked for afterwards in the one group that first reached it, and saturated pixels are
 // counted only in rows of groups that reach full scale.
 #include "camera/beam_stats_kernels.h"
 
@@ -183,6 +182,30 @@ __attribute__((target("avx2"))) inline __m256i luma32(const uint8_t* p, const Lu
     return _mm256_packus_epi16(_mm256_srli_epi16(low, 8), _mm256_srli_epi16(high, 8));
 }
 
+// The rows of the next group of rows, asked of the memory a few lines at a time while the
+// current group is worked on, in the order they lie in memory: the processor then sees one
+// stream of lines, which it follows well, where the interleaved rows of the group would keep
+// its own prefetching from running ahead.
+struct Ahead {
+    const uint8_t* const* rows;
+    int count;
+    size_t row_bytes;  // bytes of a row to fetch
+    int row = 0;
+    size_t offset = 0;
+
+    void fetch(int lines)
+    {
+        for (int i = 0; i < lines && row < count; ++i) {
+            _mm_prefetch(reinterpret_cast<const char*>(rows[row] + offset), _MM_HINT_T0);
+            offset += 64;
+            if (offset >= row_bytes) {
+                offset = 0;
+                ++row;
+            }
+        }
+    }
+};
+
 // What one pass over 8-bit rows keeps in registers.
 struct Constants8 {
     __m256i threshold;
@@ -195,8 +218,7 @@ struct Constants8 {
 // nor saturated pixels are looked for here, to keep the loop short: the group gives its largest
 // value (`group_peak`) and its largest sample (for RGB: any byte it read, `group_largest`);
 // only groups that reach 255 hold saturated pixels, and `count_saturated8` counts them
-// afterwards. `ahead` are the rows of the next group, asked of the memory while this one is
-// worked on: it arrives in time, where the processor's own prefetching would not.
+// afterwards. `ahead` are the rows of the next group (see Ahead).
 template <bool Rgb, int Rows>
 __attribute__((target("avx2"))) void group8(const uint8_t* const* rows, const uint8_t* const* ahead, int vector_end,
                                            const Constants8& c, uint16_t* narrow, uint64_t* row_sums,
@@ -204,18 +226,18 @@ __attribute__((target("avx2"))) void group8(const uint8_t* const* rows, const ui
 {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i ones = _mm256_set1_epi8(1);
+    constexpr int kBlockBytes = Rgb ? 96 : 32;
+    constexpr int kLinesPerBlock = (Rows * kBlockBytes + 63) / 64;  // the next group's lines by the end
+    Ahead next{ahead, Rows, static_cast<size_t>(vector_end / 32 * kBlockBytes)};
     __m256i sum[Rows], peak = zero, largest = zero;
     for (int k = 0; k < Rows; ++k)
         sum[k] = zero;
     for (int x = 0; x < vector_end; x += 32) {
+        next.fetch(kLinesPerBlock);
         __m256i value[4] = {zero, zero, zero, zero};
         __m256i block_peak = zero, block_largest = zero;
         for (int k = 0; k < Rows; ++k) {
             __m256i v;
-            const uint8_t* next = ahead[k] + (Rgb ? 3 : 1) * static_cast<size_t>(x);
-            _mm_prefetch(reinterpret_cast<const char*>(next), _MM_HINT_T0);
-            if constexpr (Rgb)  // 96 bytes: one line more every other block
-                _mm_prefetch(reinterpret_cast<const char*>(next + 64), _MM_HINT_T0);
             if constexpr (Rgb) {
                 __m256i bytes_largest;
                 v = luma32(rows[k] + 3 * static_cast<size_t>(x), c.luma, bytes_largest);
@@ -295,7 +317,7 @@ __attribute__((target("avx2"))) int project8_avx2(const Window& w, Projections& 
         for (int reg = 0; reg < 3; ++reg)
             masks[channel][reg] = _mm256_broadcastsi128_si256(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(kChannelMasks[channel][reg].data())));
-    constexpr int kGroup = Rgb ? 4 : 1;  // see the top of the file
+    constexpr int kGroup = 4;
     uint32_t peak = 0;
     int peak_rows = 0;
     for (int band = 0; band < h; band += 256) {
