@@ -1,7 +1,9 @@
 // The vector pass of the beam statistics against the plain one: identical column and row sums,
 // peak, peak position and saturated count on random images of every width up to 1281, odd
-// strides and start addresses, all thresholds, Mono16 of every effective bit depth and RGB, and
-// on images that would overflow the narrow sums or counters without their flushes.
+// strides and start addresses, all thresholds, Mono16 of every effective bit depth and RGB (its
+// luminance for every red and green value), and on images that would overflow the narrow sums
+// or counters without their flushes. Both passes run here whatever the processor: the plain one
+// is called directly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -131,15 +133,35 @@ TEST(BeamStatsKernels, Mono16EveryWidthBitDepthAndThreshold)
     }
 }
 
-// Full-scale images tall enough to overflow the narrow column sums, and rows wide enough to
-// overflow the 8-bit saturated counters, unless they are flushed in time.
+// Every red and green value with a range of blue ones: the vector luminance weighs the
+// interleaved bytes in pairs, and must round as the plain one does for all of them.
+TEST(BeamStatsKernels, RgbLuminanceOfEveryRedGreenPair)
+{
+    for (const int blue : {0, 1, 28, 29, 100, 127, 128, 200, 254, 255}) {
+        int at = 0;
+        // Row r holds the 256 green values with red r, in an order that differs per row.
+        Image image = make_image(256, 256, 3, 0, false, [&] {
+            const int pixel = at / 3, channel = at % 3;
+            ++at;
+            const int red = pixel / 256, green = (pixel % 256 + 37 * red) % 256;
+            return static_cast<uint8_t>(channel == 0 ? red : channel == 1 ? green : blue);
+        });
+        if (!expect_same(image.window, "blue " + std::to_string(blue)))
+            GTEST_SKIP() << "no vector path on this processor";
+    }
+}
+
+// Full-scale images tall enough to overflow the narrow column sums (Mono16's 32-bit ones
+// included), and rows wide enough to overflow the 8-bit saturated counters, unless they are
+// flushed in time.
 TEST(BeamStatsKernels, NarrowSumsAndCountersFlushInTime)
 {
     auto full = [] { return uint8_t{255}; };
     struct Case {
         int width, height, bytes_per_pixel;
     };
-    for (const Case c : {Case{97, 1000, 1}, Case{9000, 3, 1}, Case{33, 700, 3}, Case{8300, 2, 3}, Case{4103, 5, 2}}) {
+    for (const Case c : {Case{97, 1000, 1}, Case{9000, 3, 1}, Case{33, 700, 3}, Case{8300, 2, 3}, Case{4103, 5, 2},
+                         Case{17, 65600, 2}}) {
         Image image = make_image(c.width, c.height, c.bytes_per_pixel, 0, false, full);
         image.window.full_scale = 65535;
         if (!expect_same(image.window, describe(c.width, c.height, 0, false, 0) + " bpp " +
@@ -167,24 +189,34 @@ TEST(BeamStatsKernels, SparseSaturatedPixelsAreAllCounted)
         }
 }
 
-// The first pixel in row order holds the peak, wherever the equal ones are.
+// The first pixel in row order holds the peak, wherever the equal ones are: later in its row,
+// later rows of its group of rows, the next group, and a lower maximum in an earlier row.
 TEST(BeamStatsKernels, PeakIsTheFirstInRowOrder)
 {
     for (const int bytes_per_pixel : {1, 2, 3}) {
-        for (const int target : {0, 31, 32, 33, 64, 95}) {
-            Image image = make_image(97, 9, bytes_per_pixel, 0, false, [] { return uint8_t{7}; });
-            uint8_t* first = const_cast<uint8_t*>(image.window.first);
-            // Equal peaks on row 4 at `target` and at the row's end, and on row 7.
-            for (const int at : {4 * 97 + target, 4 * 97 + 96, 7 * 97 + 5})
-                std::fill_n(first + static_cast<size_t>(at) * bytes_per_pixel, bytes_per_pixel, uint8_t{200});
-            image.window.full_scale = 65535;
-            if (!expect_same(image.window, "peak at " + std::to_string(target) + " bpp " +
-                                               std::to_string(bytes_per_pixel)))
-                GTEST_SKIP() << "no vector path on this processor";
-            Projections vector;
-            mirva::stats_kernels::project_vector(image.window, vector);
-            EXPECT_EQ(vector.peak_x, target);
-            EXPECT_EQ(vector.peak_y, 4);
+        for (const int peak_row : {0, 3, 4, 6}) {
+            for (const int target : {0, 31, 32, 33, 64, 95, 96}) {
+                Image image = make_image(97, 13, bytes_per_pixel, 0, false, [] { return uint8_t{7}; });
+                uint8_t* first = const_cast<uint8_t*>(image.window.first);
+                auto put = [&](int y, int x, uint8_t value) {
+                    std::fill_n(first + static_cast<size_t>(y * 97 + x) * bytes_per_pixel, bytes_per_pixel, value);
+                };
+                put(peak_row, target, 200);
+                put(peak_row, 96, 200);
+                put(peak_row + 1, 5, 200);
+                put(7, 2, 200);
+                put(9, 40, 200);
+                if (peak_row > 0)
+                    put(peak_row - 1, 50, 150);
+                image.window.full_scale = 65535;
+                if (!expect_same(image.window, "peak at " + std::to_string(target) + ", " + std::to_string(peak_row) +
+                                                   " bpp " + std::to_string(bytes_per_pixel)))
+                    GTEST_SKIP() << "no vector path on this processor";
+                Projections vector;
+                mirva::stats_kernels::project_vector(image.window, vector);
+                EXPECT_EQ(vector.peak_x, target);
+                EXPECT_EQ(vector.peak_y, peak_row);
+            }
         }
     }
 }
