@@ -63,12 +63,17 @@ protected:
         std::filesystem::create_directories(dir);
     }
 
-    // The server with the GigE location and a location of an emulated camera.
+    // The server with the GigE location and a location of an emulated camera, at the
+    // server's own update period: the missing-frame watchdog gives a started acquisition
+    // twelve update cycles for its first frame, and starting one over the control channel
+    // (grabber, buffers, every feature read back) takes seconds under ASan on a loaded
+    // machine. At 100 ms a cycle the watchdog took the location off line before its first
+    // frame, again at every recovery, and no frame ever came.
     void StartServer()
     {
         auto cfg = mirva::server::parse_config(R"(
 [server]
-update_period_ms = 100
+update_period_ms = 1000
 
 [gige]
 enabled = true
