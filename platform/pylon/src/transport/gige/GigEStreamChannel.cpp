@@ -188,9 +188,13 @@ void GigEStreamChannel::CancelBuffers()
         stream = static_cast<ArvStream*>(g_object_ref(stream_));
     }
     // Stopping the receiving thread waits for a delivery in progress and releases every
-    // queued wrapper; the memory behind them is written no more.
-    arv_stream_stop_thread(stream, TRUE);
-    arv_stream_start_thread(stream);
+    // queued wrapper; the memory behind them is written no more. One stop and restart at
+    // a time: the library's thread handle is not safe for two.
+    {
+        std::lock_guard restart(restartMutex_);
+        arv_stream_stop_thread(stream, TRUE);
+        arv_stream_start_thread(stream);
+    }
     g_object_unref(stream);
 }
 

@@ -53,6 +53,12 @@ private:
     std::mutex mutex_;
     ArvStream* stream_ = nullptr;             // a reference of ours; others are taken while in use
     StreamStatistics closed_;                 // counts of the streams closed so far
+    // Serialises the stop and restart of the receiving thread in CancelBuffers, which the
+    // camera thread (a frame that does not come) and the library's heartbeat thread (the
+    // camera's removal) may call at once: interleaved, one caller joined the thread the
+    // other had just started, whose stop nobody asked for, and waited for ever. Held only
+    // around that stop and restart; the receiving thread never takes it.
+    std::mutex restartMutex_;
 };
 
 } // namespace Pylon::Transport::GigE
