@@ -208,6 +208,10 @@ void EqFctPylon::online()
             g_sts_.online(0);
             return;
         }
+        // The missing-frame watchdog counts for this camera from here: cycles counted
+        // while the camera before it was lost would cut the new one's first start short
+        // and send a camera that has just come back through recovery again.
+        missing_frames = 0;
         setup_done = true;
         g_sts_.online(1);
         setup_result = 1;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include <GenApi/NodeMapFactory.h>
@@ -478,6 +479,40 @@ TEST_F(GigEGrab, CancelGivesEveryQueuedBufferBackAndTheStreamGoesOn)
     while (grabber->RetrieveResult(r))
         (r.Status() == Canceled ? canceled : grabbed)++;
     EXPECT_EQ(canceled + grabbed, 3);
+    for (auto h : handles)
+        grabber->QueueBuffer(h);
+    ASSERT_TRUE(Next(r));
+    EXPECT_TRUE(r.Succeeded()) << r.GetErrorDescription();
+    GenApi::CCommandPtr(Map().GetNode("AcquisitionStop"))->Execute();
+}
+
+// The camera thread cancels when a frame does not come, the library's heartbeat thread
+// when the camera goes: both at once must each come back, and the stream go on.
+TEST_F(GigEGrab, CancelsFromTwoThreadsAtOnceEachComeBack)
+{
+    Prepare(3, 256, 64);
+    GenApi::CCommandPtr(Map().GetNode("AcquisitionStart"))->Execute();
+    std::atomic<int> done{0};
+    auto cancel_often = [&] {
+        for (int i = 0; i < 50; ++i)
+            grabber->CancelGrab();
+        ++done;
+    };
+    std::thread first(cancel_often), second(cancel_often);
+    const bool returned = Eventually([&] { return done.load() == 2; }, std::chrono::seconds(120));
+    if (!returned) {
+        first.detach();
+        second.detach();
+        FAIL() << "a cancel never came back (" << done.load() << " of 2 threads done)";
+    }
+    first.join();
+    second.join();
+    // Each queued buffer came back once, grabbed or canceled.
+    GrabResult r;
+    int back = 0;
+    while (grabber->RetrieveResult(r))
+        ++back;
+    EXPECT_EQ(back, 3);
     for (auto h : handles)
         grabber->QueueBuffer(h);
     ASSERT_TRUE(Next(r));

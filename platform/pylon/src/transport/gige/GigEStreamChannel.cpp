@@ -82,6 +82,13 @@ void GigEStreamChannel::Deliver(ArvBuffer* buffer)
     size_t payload = 0;
     {
         std::lock_guard lock(mutex_);
+        if (undelivered_.erase(buffer) == 0)
+            return; // not queued on this channel's open stream any more: not read
+        // Ours until the end of this scope, whoever released the library's reference.
+        struct Release {
+            ArvBuffer* wrapper;
+            ~Release() { g_object_unref(wrapper); }
+        } release{buffer};
         status = arv_buffer_get_status(buffer);
         if (status == ARV_BUFFER_STATUS_ABORTED)
             return; // taken back by CancelBuffers: the sink cancels it itself
@@ -116,6 +123,7 @@ void GigEStreamChannel::Deliver(ArvBuffer* buffer)
 void GigEStreamChannel::SetSink(IStreamSink* sink)
 {
     ArvStream* closing = nullptr;
+    std::unordered_set<ArvBuffer*> undelivered;
     {
         std::lock_guard lock(mutex_);
         if (sink) {
@@ -137,12 +145,15 @@ void GigEStreamChannel::SetSink(IStreamSink* sink)
             return;
         }
         closing = TakeStream();
+        undelivered.swap(undelivered_);
         sink_ = nullptr;
     }
     // Outside the lock: closing waits for the receiving thread, whose delivery in progress
     // may wait for the sink, whose caller may wait for this lock.
     if (closing)
         g_object_unref(closing);
+    for (ArvBuffer* wrapper : undelivered)
+        g_object_unref(wrapper);
 }
 
 ArvStream* GigEStreamChannel::TakeStream()
@@ -175,7 +186,9 @@ void GigEStreamChannel::QueueBuffer(void* memory, size_t size)
     DropFinishedBuffers(stream_);
     // A fresh wrapper each time: the previous wrapper of this memory may still be on its
     // way to the output queue. The memory stays the grabber's.
-    arv_stream_push_buffer(stream_, arv_buffer_new_full(size, memory, memory, nullptr));
+    ArvBuffer* wrapper = arv_buffer_new_full(size, memory, memory, nullptr);
+    undelivered_.insert(static_cast<ArvBuffer*>(g_object_ref(wrapper)));
+    arv_stream_push_buffer(stream_, wrapper);
 }
 
 void GigEStreamChannel::CancelBuffers()
@@ -188,9 +201,22 @@ void GigEStreamChannel::CancelBuffers()
         stream = static_cast<ArvStream*>(g_object_ref(stream_));
     }
     // Stopping the receiving thread waits for a delivery in progress and releases every
-    // queued wrapper; the memory behind them is written no more.
-    arv_stream_stop_thread(stream, TRUE);
-    arv_stream_start_thread(stream);
+    // queued wrapper; the memory behind them is written no more. One stop and restart at
+    // a time: the library's thread handle is not safe for two.
+    std::unordered_set<ArvBuffer*> undelivered;
+    {
+        std::lock_guard restart(restartMutex_);
+        arv_stream_stop_thread(stream, TRUE);
+        {
+            // No delivery runs now: the wrappers not told of by now never will be.
+            std::lock_guard lock(mutex_);
+            if (stream_ == stream)
+                undelivered.swap(undelivered_);
+        }
+        arv_stream_start_thread(stream);
+    }
+    for (ArvBuffer* wrapper : undelivered)
+        g_object_unref(wrapper);
     g_object_unref(stream);
 }
 

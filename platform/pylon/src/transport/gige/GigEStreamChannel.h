@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include <GenApi/NodeMapFactory.h>
 #include <pylon/transport/DeviceTransport.h>
@@ -53,6 +55,17 @@ private:
     std::mutex mutex_;
     ArvStream* stream_ = nullptr;             // a reference of ours; others are taken while in use
     StreamStatistics closed_;                 // counts of the streams closed so far
+    // Wrappers of queued grab buffers that the receiving thread has not told us of yet,
+    // each holding a reference of ours: the library puts a finished wrapper into its
+    // output queue before it tells us, and a caller releasing the finished wrappers may
+    // come in between; without this reference the delivery read a released wrapper.
+    std::unordered_set<ArvBuffer*> undelivered_;
+    // Serialises the stop and restart of the receiving thread in CancelBuffers, which the
+    // camera thread (a frame that does not come) and the library's heartbeat thread (the
+    // camera's removal) may call at once: interleaved, one caller joined the thread the
+    // other had just started, whose stop nobody asked for, and waited for ever. Held only
+    // around that stop and restart; the receiving thread never takes it.
+    std::mutex restartMutex_;
 };
 
 } // namespace Pylon::Transport::GigE

@@ -219,6 +219,21 @@ TEST_F(UpdateWithCamera, SwitchedOffLocationStopsItsThreadAndReleasesTheCamera)
     EXPECT_TRUE(loc->setup_done);
 }
 
+TEST_F(UpdateWithCamera, ALocationSetUpAgainGetsTheWatchdogsWholeTwelveCycles)
+{
+    // Cycles without a frame counted while the camera before was being lost.
+    loc->missing_frames = 9;
+    loc->g_sts_.online(0);
+    update(loc);  // shut-down
+    ASSERT_FALSE(loc->setup_done);
+    {
+        std::lock_guard lk(loc->lifecycle_mutex());
+        loc->online();
+    }
+    ASSERT_TRUE(loc->setup_done);
+    EXPECT_EQ(loc->missing_frames, 0);
+}
+
 TEST_F(UpdateWithCamera, SavedStartRequestComesBackAfterTwoIdlePasses)
 {
     loc->saved_start = 1;
