@@ -55,6 +55,7 @@ private:
     std::mutex mutex_;
     ArvStream* stream_ = nullptr;             // a reference of ours; others are taken while in use
     StreamStatistics closed_;                 // counts of the streams closed so far
+    // Guarded by mutex_; queued on the camera thread, taken by the receiving thread.
     // Wrappers of queued grab buffers that the receiving thread has not told us of yet,
     // each holding a reference of ours: the library puts a finished wrapper into its
     // output queue before it tells us, and a caller releasing the finished wrappers may
