@@ -128,6 +128,11 @@ void HttpApi::stop() {
     for (auto& t : io_threads_)
         t.join();
     workers_->join();
+    // Handlers still queued (a stream waiting for its next image, say) hold listeners on
+    // the locations: they go now, while those locations still exist, and not with this
+    // object after the server has shut its locations down.
+    listener_.reset();
+    io_.reset();
 }
 
 std::optional<Response> HttpApi::refuse_unauthorized(const std::string& method, const std::string& path,

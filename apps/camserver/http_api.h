@@ -104,8 +104,8 @@ private:
     ConnectionRegistry connections_;
     EncodeCache encode_cache_;
     std::unique_ptr<boost::asio::thread_pool> workers_;
-    std::unique_ptr<boost::asio::io_context> io_;  // destroyed before the members above: its handlers use them
-    std::shared_ptr<Listener> listener_;
+    std::unique_ptr<boost::asio::io_context> io_;  // destroyed by stop(), before the members above: its handlers use them
+    std::shared_ptr<Listener> listener_;           // released by stop(), before io_
     int port_ = 0;
     std::vector<std::thread> io_threads_;  // owner's thread starts and joins them
     bool started_ = false;                 // owner's thread
