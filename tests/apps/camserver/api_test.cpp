@@ -352,23 +352,10 @@ TEST(HttpApi, StreamSendsOnePngPartPerNewImage) {
     ASSERT_TRUE(s.wait_ready());
     ASSERT_TRUE(s.start_acquisition("CAM1"));
     auto c = s.client();
-    std::string content_type, data;
-    int parts = 0;
-    auto r = c.Get(
-        "/api/locations/CAM1/stream?max_fps=20",
-        [&](const mirva::cli::HttpReply& res) {
-            content_type = res.get_header_value("Content-Type");
-            return res.status == 200;
-        },
-        [&](const char* bytes, size_t n) {
-            data.append(bytes, n);
-            parts = 0;
-            for (size_t at = data.find("--frame\r\n"); at != std::string::npos; at = data.find("--frame\r\n", at + 1))
-                ++parts;
-            return parts < 3;  // two complete parts once the third starts
-        });
-    EXPECT_EQ(content_type, "multipart/x-mixed-replace; boundary=frame");
-    ASSERT_GE(parts, 3);
+    const auto stream = c.read_stream("/api/locations/CAM1/stream?max_fps=20", 3);  // two whole parts
+    EXPECT_EQ(stream.content_type, "multipart/x-mixed-replace; boundary=frame");
+    ASSERT_GE(stream.parts, 3);
+    const std::string& data = stream.data;
     const size_t head_end = data.find("\r\n\r\n");
     ASSERT_NE(head_end, std::string::npos);
     const std::string head = data.substr(0, head_end);

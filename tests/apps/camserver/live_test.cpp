@@ -121,23 +121,10 @@ TEST(LiveView, JpegImagesAndStreamsForBrowsersAndPlayers) {
     EXPECT_EQ(r->status, 400);
     EXPECT_THAT(r->body, HasSubstr("1..100"));
 
-    std::string content_type, data;
-    int parts = 0;
-    r = c.Get(
-        "/api/locations/CAM2/stream?format=jpeg&max_fps=50",
-        [&](const mirva::cli::HttpReply& res) {
-            content_type = res.get_header_value("Content-Type");
-            return res.status == 200;
-        },
-        [&](const char* bytes, size_t n) {
-            data.append(bytes, n);
-            parts = 0;
-            for (size_t at = data.find("--frame\r\n"); at != std::string::npos; at = data.find("--frame\r\n", at + 1))
-                ++parts;
-            return parts < 3;
-        });
-    EXPECT_EQ(content_type, "multipart/x-mixed-replace; boundary=frame");
-    ASSERT_GE(parts, 3);
+    const auto stream = c.read_stream("/api/locations/CAM2/stream?format=jpeg&max_fps=50", 3);
+    EXPECT_EQ(stream.content_type, "multipart/x-mixed-replace; boundary=frame");
+    ASSERT_GE(stream.parts, 3);
+    const std::string& data = stream.data;
     const size_t head_end = data.find("\r\n\r\n");
     const std::string head = data.substr(0, head_end);
     EXPECT_THAT(head, HasSubstr("Content-Type: image/jpeg"));

@@ -73,6 +73,29 @@ public:
         return head;
     }
 
+    // The start of a location's multipart stream: its Content-Type and the bytes read until
+    // `parts` parts have begun (so all before the last are whole).
+    struct StreamStart {
+        std::string content_type;
+        std::string data;
+        int parts = 0;
+    };
+    StreamStart read_stream(const std::string& path, int parts) {
+        StreamStart got;
+        Get(path, [&](const cli::HttpReply& res) {
+                got.content_type = res.get_header_value("Content-Type");
+                return res.status == 200;
+            },
+            [&](const char* bytes, size_t n) {
+                got.data.append(bytes, n);
+                got.parts = 0;
+                for (size_t at = got.data.find("--frame\r\n"); at != std::string::npos; at = got.data.find("--frame\r\n", at + 1))
+                    ++got.parts;
+                return got.parts < parts;
+            });
+        return got;
+    }
+
 private:
     cli::HttpClient client_;
 };
