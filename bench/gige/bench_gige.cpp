@@ -9,6 +9,9 @@
 // Time is the process's CPU time (every thread of ours, the receiving thread included;
 // the camera is another process) divided by the frames received. The counter
 // "x_aravis" is the ratio to the reference (target for BM_PylonGrab: within 1.2x).
+// BM_Location also splits its time by thread (us per frame): "receive_us" (Aravis's receiving
+// thread, the reference's whole work), "camera_thread_us" (conversion into the image buffer and
+// the copy buffer's copy at the hand-over), "image_output_us" (beam statistics) and "other_us".
 //
 // The program re-executes itself inside a private user and network namespace holding
 // only loopback (unshare -rn); without one it reports that and measures nothing.
@@ -18,6 +21,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -58,6 +64,40 @@ Camera& camera()
 {
     static Camera c;
     return c;
+}
+
+// CPU seconds of each of this process's threads so far, summed by thread name.
+std::map<std::string, double> thread_seconds()
+{
+    std::map<std::string, double> by_name;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        double ns = 0; // first field of schedstat: time spent on a CPU
+        std::ifstream(task.path() / "schedstat") >> ns;
+        by_name[name] += ns * 1e-9;
+    }
+    return by_name;
+}
+
+// The per-frame split of BM_Location's time between its threads, as counters.
+void report_threads(benchmark::State& state, const std::map<std::string, double>& before,
+                    const std::map<std::string, double>& after, int frames)
+{
+    if (frames <= 0)
+        return;
+    double receive = 0, camera = 0, output = 0, other = 0;
+    for (const auto& [name, seconds] : after) {
+        const auto was = before.find(name);
+        const double spent = seconds - (was == before.end() ? 0.0 : was->second);
+        (name == "arv_gv_stream" ? receive : name == "pylon_thread" ? camera : name == "image_output" ? output : other) += spent;
+    }
+    const double per_frame = 1e6 / frames;
+    state.counters["receive_us"] = receive * per_frame;
+    state.counters["camera_thread_us"] = camera * per_frame;
+    state.counters["image_output_us"] = output * per_frame;
+    state.counters["other_us"] = other * per_frame;
 }
 
 double reference_us = 0; // BM_BareAravis's CPU time per frame
@@ -238,10 +278,12 @@ void BM_Location(benchmark::State& state)
     for (auto _ : state) {
         gige_test::Eventually([&] { return loc->frame_counter_.value() > kWarmUpFrames; }, std::chrono::seconds(30));
         const int first = loc->frame_counter_.value();
+        const auto threads_before = thread_seconds();
         const double t0 = process_seconds();
         gige_test::Eventually([&] { return loc->frame_counter_.value() >= first + kFrames; }, std::chrono::seconds(60));
         seconds = process_seconds() - t0;
         frames = loc->frame_counter_.value() - first;
+        report_threads(state, threads_before, thread_seconds(), frames);
     }
     stop = true;
     updater.join();

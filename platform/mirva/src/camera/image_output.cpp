@@ -1,4 +1,5 @@
 // Image-output thread: takes each image handed over by the camera thread.
+#include <pthread.h>
 #include <sys/time.h>
 
 #include <algorithm>
@@ -42,6 +43,7 @@ void ImageOutput::stop() {
 }
 
 void ImageOutput::run() {
+    pthread_setname_np(pthread_self(), "image_output");  // shown by top -H and per-thread CPU figures
     while (!stop_.load()) {
         auto image = pool_->take();
         {
