@@ -246,6 +246,8 @@ public:
                 ADD_FAILURE() << "reading register 0x" << std::hex << address << " failed: " << why;
                 return 0;
             }
+            // A read refused at once (the camera restarting) is not asked again in a tight loop.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
     void Write(uint64_t address, uint32_t value) const { arv_device_write_register(device_, address, value, nullptr); }
