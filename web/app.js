@@ -239,6 +239,10 @@ function renderProperties() {
   const features = props.features || [];
   featureTree.update(state.selected, features);
   $('features-empty').hidden = features.length > 0;
+  const loc = state.locations.find((l) => l.name === state.selected);
+  $('features-empty').textContent = loc && Number(loc.online) !== 1
+    ? 'No camera features: the location is off line; they come back with the camera.'
+    : 'No camera features (the location is not set up).';
   propertyTree.update(state.selected, toPropertyItems(props.properties || []));
   imageView.setPropertyStats(statsFromProperties());
 
@@ -443,6 +447,7 @@ function init() {
     transfer: $('transfer'),
     cursor: $('cursor-readout'),
     beam: $('beam-card'),
+    beamNote: $('beam-note'),
     levels: $('levels'),
     colourBar: $('colour-bar'),
     windowMin: $('window-min'),

@@ -4,8 +4,8 @@
 // by its display name can be changed from the page, that a region drawn with the mouse becomes
 // the camera's geometry, that 16-bit images get a false-colour window, that the page draws the
 // live images at the camera's rate (when the server offers the live socket), that unplugging
-// and plugging the camera from the page takes the location off line and back, and that the
-// page greys out when the server goes away.
+// and plugging the camera from the page takes the location off line and back (its last image
+// greyed and dated meanwhile), and that the page greys out when the server goes away.
 //
 //   node e2e.mjs --server path/to/mirva-camserver [--screenshot /tmp/viewer.png] [--headed]
 import { spawn } from 'node:child_process';
@@ -434,14 +434,25 @@ async function main() {
       await cam('CAM1').locator('button').click();
     });
 
-    await step('unplugging the camera from the page takes CAM1 off line', async () => {
+    await step('unplugging the camera from the page takes CAM1 off line, its last image greyed and dated', async () => {
       await cam('CAM1').locator('button').click();
+      // false colour on: the canvas then has its own filter, which must not hide the grey
+      await page.locator('#false-colour').check();
       const unplug = page.getByRole('button', { name: 'Unplug camera', exact: true });
       await waitFor('the unplug button to be enabled', () => unplug.isEnabled(), 10000);
       await unplug.click();
       await page.locator('#location-list li[data-location="CAM1"][data-online="0"]').waitFor({ timeout: 45000 });
       await page.locator('#location-state', { hasText: 'off line' }).waitFor();
       await waitFor('0 fps for the off-line camera', async () => (await page.locator('#rate-camera').textContent()) === '0.0 fps', 10000);
+      const notice = await page.locator('#image-message').textContent();
+      if (!/^Off line: last image at \d\d:\d\d:\d\d, .+ ago$/.test(notice)) throw new Error(`the image says "${notice}"`);
+      const look = await page.locator('#image-stage').evaluate((s) => ({
+        filter: getComputedStyle(s).filter, opacity: Number(getComputedStyle(s).opacity), canvas: s.querySelector('#image-canvas').style.filter,
+      }));
+      if (!/grayscale\(1\)/.test(look.filter) || !(look.opacity < 1)) throw new Error(`the old image and its beam marks are not greyed (${JSON.stringify(look)})`);
+      if (!/image-lut/.test(look.canvas)) throw new Error('false colour lost while off line');
+      if (!await page.locator('#beam-card.stale').count()) throw new Error('the beam statistics of the last image are not marked as old');
+      await page.locator('#false-colour').uncheck();
       const cams = await apiGet(base, '/api/emulator/cameras');
       if (cams.cameras.find((c) => String(c.serial) === '21000001')?.plugged) throw new Error('emulator still shows the camera plugged');
       const locs = await apiGet(base, '/api/locations');
@@ -471,6 +482,8 @@ async function main() {
         const f = Number(await page.locator('#image-canvas').getAttribute('data-frame'));
         return f > 0 && f !== first;
       }, 30000);
+      await waitFor('the new image shown live again', async () => await page.locator('#image-stage.stale, #beam-card.stale').count() === 0
+        && (await page.locator('#image-message').textContent()) === '', 10000);
     });
 
     if (args.screenshot) {
@@ -481,6 +494,9 @@ async function main() {
       await stopServer(server.child);
       await page.locator('body.unreachable').waitFor({ timeout: 15000 });
       await page.locator('#image-canvas.stale').waitFor({ state: 'attached', timeout: 15000 });
+      await page.locator('#image-message', { hasText: /^Server not reachable: last image at / }).waitFor({ timeout: 5000 });
+      // the last rate heard is not the camera's rate now
+      await waitFor('no camera rate while the server is away', async () => (await page.locator('#rate-camera').textContent()) === '–', 5000);
       if (args.screenshot) await page.screenshot({ path: args.screenshot.replace(/(\.png)?$/, '-unreachable.png') });
     });
     await step('no script errors in the page', async () => {

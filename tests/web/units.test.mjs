@@ -1,5 +1,6 @@
 // The viewer's pure pieces under node: the live message header, the order of decoded images,
-// the region's alignment and write order, and the notation of addresses.
+// the region's alignment and write order, the notation of addresses and what the image says
+// about its age.
 //
 //   node tests/web/units.test.mjs
 import { test } from 'node:test';
@@ -8,6 +9,7 @@ import assert from 'node:assert/strict';
 import { parseLiveHeader, rawPixels, liveQuery, InOrder, LAYOUT_MONO16, ENCODING_JPEG } from '../../web/live.js';
 import { alignRegion, fullRegion, planRegionWrites, writeRegion } from '../../web/region.js';
 import { formatIPv4, parseIPv4, formatMAC, parseMAC, wholeValue, isPending, fmt } from '../../web/feature-tree.js';
+import { imageNotice, formatAge, formatClock, QUIET_MS } from '../../web/image-view.js';
 import { liveMessage } from './live-message.mjs';
 
 test('live header: every field at its offset, little-endian', () => {
@@ -185,4 +187,29 @@ test('a feature wider than 32 bits shows its whole value, not the saturated one'
   assert.equal(isPending({ ...mac, pending64: 207552132183 }), true);
   assert.equal(wholeValue({ name: 'WIDTH', value: 640 }), 640);
   assert.equal(formatIPv4(wholeValue({ value: 2147483647, value64: 4294967040 })), '255.255.255.0');
+});
+
+test('an old image says so and since when; a live one says nothing', () => {
+  const at = new Date(2026, 11, 7, 14, 3, 21).getTime();  // local time, as the page shows it
+  assert.equal(formatClock(at), '14:03:21');
+  assert.equal(formatAge(999), '0 s');
+  assert.equal(formatAge(59_999), '59 s');
+  assert.equal(formatAge(125_000), '2 min 5 s');
+  assert.equal(formatAge(3_780_000), '1 h 3 min');
+  const base = { hasImage: true, online: true, unreachable: false, receivedAt: at };
+  assert.deepEqual(imageNotice({ ...base, now: at + 40 }), { stale: false, corner: false, text: '' });
+  // off line: greyed, with the time of the last image
+  assert.deepEqual(imageNotice({ ...base, online: false, now: at + 9_000 }),
+    { stale: true, corner: false, text: 'Off line: last image at 14:03:21, 9 s ago' });
+  // the server away counts before the location's state (which is then unknown)
+  assert.deepEqual(imageNotice({ ...base, online: false, unreachable: true, now: at + 75_000 }),
+    { stale: true, corner: false, text: 'Server not reachable: last image at 14:03:21, 1 min 15 s ago' });
+  // on line but no images coming (stopped, stalled or slowly triggered): a note, not greyed
+  assert.deepEqual(imageNotice({ ...base, now: at + QUIET_MS - 1 }).text, '');
+  assert.deepEqual(imageNotice({ ...base, now: at + QUIET_MS + 2_000 }),
+    { stale: false, corner: true, text: 'No new image since 14:03:21, 7 s ago' });
+  // no image at all: the area keeps its own message unless the location or server is away
+  assert.equal(imageNotice({ hasImage: false, online: true, unreachable: false, receivedAt: NaN, now: at }).text, null);
+  assert.equal(imageNotice({ hasImage: false, online: false, unreachable: false, receivedAt: NaN, now: at }).text, 'The location is off line');
+  assert.equal(imageNotice({ hasImage: false, online: true, unreachable: true, receivedAt: NaN, now: at }).text, 'Server not reachable');
 });
