@@ -1,6 +1,6 @@
 // The viewer's pure pieces under node: the live message header, the order of decoded images,
-// the region's alignment and write order, the notation of addresses and what the image says
-// about its age.
+// the region's alignment and write order, the notation of addresses, what the image says about
+// its age and the error messages.
 //
 //   node tests/web/units.test.mjs
 import { test } from 'node:test';
@@ -10,6 +10,7 @@ import { parseLiveHeader, rawPixels, liveQuery, InOrder, LAYOUT_MONO16, ENCODING
 import { alignRegion, fullRegion, planRegionWrites, writeRegion } from '../../web/region.js';
 import { formatIPv4, parseIPv4, formatMAC, parseMAC, wholeValue, isPending, fmt } from '../../web/feature-tree.js';
 import { imageNotice, formatAge, formatClock, QUIET_MS } from '../../web/image-view.js';
+import { withContext } from '../../web/api.js';
 import { liveMessage } from './live-message.mjs';
 
 test('live header: every field at its offset, little-endian', () => {
@@ -212,4 +213,14 @@ test('an old image says so and since when; a live one says nothing', () => {
   assert.equal(imageNotice({ hasImage: false, online: true, unreachable: false, receivedAt: NaN, now: at }).text, null);
   assert.equal(imageNotice({ hasImage: false, online: false, unreachable: false, receivedAt: NaN, now: at }).text, 'The location is off line');
   assert.equal(imageNotice({ hasImage: false, online: true, unreachable: true, receivedAt: NaN, now: at }).text, 'Server not reachable');
+});
+
+test('an error names the name once: what the viewer did, then the server\'s reason', () => {
+  assert.equal(withContext('Writing 3501 to CAM1 EXPOSURETIMERAW',
+    'EXPOSURETIMERAW: value 3501 refused: not on the increment 5 from the minimum 35; the nearest valid values are 3500 and 3505'),
+  'Writing 3501 to CAM1 EXPOSURETIMERAW: value 3501 refused: not on the increment 5 from the minimum 35; the nearest valid values are 3500 and 3505');
+  assert.equal(withContext('Reading the locations', 'server not reachable (Failed to fetch)'),
+    'Reading the locations: server not reachable (Failed to fetch)');
+  // a reason that merely starts with the same letters keeps both
+  assert.equal(withContext('Writing 1 to CAM1 START', 'STARTUP: busy'), 'Writing 1 to CAM1 START: STARTUP: busy');
 });
