@@ -42,6 +42,17 @@ function fmtRate(r) {
 // may be that slow, so the image is not greyed for it).
 export const QUIET_MS = 5000;
 
+// The scroll offset along one axis that keeps the image point at the middle of the view where
+// it was while the shown image changes from `before` to `after` CSS pixels; an image smaller
+// than the view sits in its middle, unscrolled.
+export function scrollKeepingMiddle({ scroll, viewBefore, viewAfter = viewBefore, before, after }) {
+  if (!(before > 0) || !(after > 0)) return 0;
+  const margin = (view, size) => Math.max(0, (view - size) / 2);
+  const f = (scroll + viewBefore / 2 - margin(viewBefore, before)) / before;  // fraction of the image
+  const at = Math.min(1, Math.max(0, f)) * after + margin(viewAfter, after) - viewAfter / 2;
+  return Math.round(Math.max(0, Math.min(Math.max(0, after - viewAfter), at)));
+}
+
 // Local wall-clock time HH:MM:SS of a time in ms since the epoch.
 export function formatClock(ms) {
   const d = new Date(ms);
@@ -485,9 +496,17 @@ export class ImageView {
     return Math.max(0.02, Math.min(4, vw / h.deliveredWidth, vh / h.deliveredHeight));
   }
 
+  // A new zoom keeps the image point at the middle of the view where it is (the beam one
+  // looks at stays in sight).
   setZoom(z) {
+    const vp = this.el.viewport, st = this.el.stage;
+    const before = { w: st.offsetWidth, h: st.offsetHeight, vw: vp.clientWidth, vh: vp.clientHeight, x: vp.scrollLeft, y: vp.scrollTop };
     this.zoom = z;
     this.layout();
+    if (this.frame) {
+      vp.scrollLeft = scrollKeepingMiddle({ scroll: before.x, viewBefore: before.vw, viewAfter: vp.clientWidth, before: before.w, after: st.offsetWidth });
+      vp.scrollTop = scrollKeepingMiddle({ scroll: before.y, viewBefore: before.vh, viewAfter: vp.clientHeight, before: before.h, after: st.offsetHeight });
+    }
     this.source?.refresh();
   }
 

@@ -2,8 +2,9 @@
 // 1280x1024 Mono8 and a 1920x1200 RGB camera) on loopback, drives Debian's Chromium headless
 // through playwright-core and checks that the page shows both locations, that a feature found
 // by its display name can be changed from the page, that a region drawn with the mouse becomes
-// the camera's geometry, that 16-bit images get a false-colour window, that the page draws the
-// live images at the camera's rate (when the server offers the live socket), that unplugging
+// the camera's geometry, that zooming keeps the middle in view, that 16-bit images get a
+// false-colour window, that the page draws the live images at the camera's rate (when the
+// server offers the live socket), that unplugging
 // and plugging the camera from the page takes the location off line and back (its last image
 // greyed and dated meanwhile), and that the page greys out when the server goes away.
 //
@@ -381,6 +382,18 @@ async function main() {
         return f.OFFSETX.value === 0 && f.OFFSETY.value === 0 && f.WIDTH.value === 1280 && f.HEIGHT.value === 1024 && !f.WIDTH.changed;
       }, 60000);
       await waitFor('a full-frame image again', async () => (await page.locator('#image-canvas').getAttribute('data-delivered')) === '1280x1024', 30000);
+    });
+
+    await step('zooming in keeps the middle of the image (the beam) in the middle of the view', async () => {
+      await page.locator('#zoom-fit').click();
+      for (let i = 0; i < 3; i++) await page.locator('#zoom-in').click();
+      const v = await page.locator('#image-viewport').evaluate((vp) => {
+        const st = vp.querySelector('#image-stage');
+        return { x: vp.scrollLeft, y: vp.scrollTop, wantX: (st.offsetWidth - vp.clientWidth) / 2, wantY: (st.offsetHeight - vp.clientHeight) / 2 };
+      });
+      if (!(v.wantX > 0 && v.wantY > 0)) throw new Error(`the zoomed image does not overflow the view (${JSON.stringify(v)})`);
+      if (Math.abs(v.x - v.wantX) > 2 || Math.abs(v.y - v.wantY) > 2) throw new Error(`zoomed view scrolled to ${v.x}, ${v.y} instead of the middle ${v.wantX}, ${v.wantY}`);
+      await page.locator('#zoom-fit').click();
     });
 
     await step('16-bit images get false colour, a colour bar and an adjustable window', async () => {

@@ -1,6 +1,6 @@
 // The viewer's pure pieces under node: the live message header, the order of decoded images,
 // the region's alignment and write order, the notation of addresses, what the image says about
-// its age and the error messages.
+// its age, the scroll that keeps the view's middle on a zoom, and the error messages.
 //
 //   node tests/web/units.test.mjs
 import { test } from 'node:test';
@@ -9,7 +9,7 @@ import assert from 'node:assert/strict';
 import { parseLiveHeader, rawPixels, liveQuery, InOrder, LAYOUT_MONO16, ENCODING_JPEG } from '../../web/live.js';
 import { alignRegion, fullRegion, planRegionWrites, writeRegion } from '../../web/region.js';
 import { formatIPv4, parseIPv4, formatMAC, parseMAC, wholeValue, isPending, fmt } from '../../web/feature-tree.js';
-import { imageNotice, formatAge, formatClock, QUIET_MS } from '../../web/image-view.js';
+import { imageNotice, formatAge, formatClock, scrollKeepingMiddle, QUIET_MS } from '../../web/image-view.js';
 import { withContext } from '../../web/api.js';
 import { liveMessage } from './live-message.mjs';
 
@@ -223,4 +223,18 @@ test('an error names the name once: what the viewer did, then the server\'s reas
     'Reading the locations: server not reachable (Failed to fetch)');
   // a reason that merely starts with the same letters keeps both
   assert.equal(withContext('Writing 1 to CAM1 START', 'STARTUP: busy'), 'Writing 1 to CAM1 START: STARTUP: busy');
+});
+
+test('zooming keeps the image point at the middle of the view', () => {
+  // fit (600 px image in an 800 px view) to twice the size: the image's middle stays in the middle
+  assert.equal(scrollKeepingMiddle({ scroll: 0, viewBefore: 800, before: 600, after: 1200 }), 200);
+  // a beam right of the middle, scrolled to: it stays under the view's middle at 1.5 times
+  const scroll = 1000;  // view 800 over a 2400 px image: middle at 1400 = 7/12 of the image
+  assert.equal(scrollKeepingMiddle({ scroll, viewBefore: 800, before: 2400, after: 3600 }), 3600 * 7 / 12 - 400);
+  // and back out: an image smaller than the view is not scrolled
+  assert.equal(scrollKeepingMiddle({ scroll, viewBefore: 800, before: 2400, after: 600 }), 0);
+  // never past either end, also when a scroll bar takes part of the view
+  assert.equal(scrollKeepingMiddle({ scroll: 1600, viewBefore: 800, before: 2400, after: 2000 }), 1200);
+  assert.equal(scrollKeepingMiddle({ scroll: 0, viewBefore: 800, viewAfter: 785, before: 800, after: 1600 }), 408);
+  assert.equal(scrollKeepingMiddle({ scroll: 0, viewBefore: 800, before: 0, after: 1600 }), 0);
 });
