@@ -38,6 +38,20 @@ function fmtRate(r) {
   return Number.isFinite(r) ? `${r.toFixed(1)} fps` : '–';
 }
 
+// A rate in a narrow box: the figure, then a smaller unit.
+function showRate(box, r) {
+  const text = fmtRate(r);
+  if (box.textContent === text) return;
+  if (!Number.isFinite(r)) {
+    box.textContent = text;
+    return;
+  }
+  const unit = document.createElement('small');
+  unit.className = 'unit';
+  unit.textContent = ' fps';
+  box.replaceChildren(r.toFixed(1), unit);
+}
+
 // A camera that delivers nothing for this long gets a note on its image (a triggered camera
 // may be that slow, so the image is not greyed for it).
 export const QUIET_MS = 5000;
@@ -292,8 +306,8 @@ export class ImageView {
   renderRates() {
     // the last rate heard from a server that went away is not the camera's rate now
     const camera = this.unreachable ? NaN : this.online ? this.cameraRate : 0;
-    this.el.rateDrawn.textContent = fmtRate(this.source ? this.drawnRate() : 0);
-    this.el.rateCamera.textContent = fmtRate(camera ?? NaN);
+    showRate(this.el.rateDrawn, this.source ? this.drawnRate() : 0);
+    showRate(this.el.rateCamera, camera ?? NaN);
     const server = this.frame?.header?.dropped ?? 0;
     const local = this.skippedLocal + (this.frame?.skipped ?? 0);
     this.el.dropped.textContent = String(server + local);

@@ -6,7 +6,8 @@
 // false-colour window, that the page draws the live images at the camera's rate (when the
 // server offers the live socket), that unplugging
 // and plugging the camera from the page takes the location off line and back (its last image
-// greyed and dated meanwhile), and that the page greys out when the server goes away.
+// greyed and dated meanwhile), that a small and a large window keep the rates and the beam
+// beside the image, and that the page greys out when the server goes away.
 //
 //   node e2e.mjs --server path/to/mirva-camserver [--screenshot /tmp/viewer.png] [--headed]
 import { spawn } from 'node:child_process';
@@ -497,6 +498,31 @@ async function main() {
       }, 30000);
       await waitFor('the new image shown live again', async () => await page.locator('#image-stage.stale, #beam-card.stale').count() === 0
         && (await page.locator('#image-message').textContent()) === '', 10000);
+    });
+
+    await step('in a 1024 x 700 and a 1920 x 1080 window the rates and the beam stay beside the image, on the first screen', async () => {
+      try {
+        for (const [width, height] of [[1024, 700], [1920, 1080]]) {
+          await page.setViewportSize({ width, height });
+          await page.evaluate(() => window.scrollTo(0, 0));
+          await page.locator('#beam-card:not([hidden])').waitFor({ timeout: 15000 });
+          const box = async (sel) => page.locator(sel).boundingBox();
+          await waitFor(`the layout of a ${width} x ${height} window`, async () => {
+            const image = await box('#image-viewport'), rates = await box('#rate-drawn'), beam = await box('#beam-card');
+            const where = `(image ${JSON.stringify(image)}, rates ${JSON.stringify(rates)}, beam ${JSON.stringify(beam)})`;
+            if (!(rates.x >= image.x + image.width && beam.x >= image.x + image.width)) throw new Error(`rates or beam not beside the image ${where}`);
+            if (!(beam.y + beam.height <= height && image.y < height / 2)) throw new Error(`beam statistics or image off the first screen ${where}`);
+            const cut = await page.locator('.big-facts dd').evaluateAll((dds) => dds.filter((d) => d.scrollWidth > d.clientWidth + 1).map((d) => d.id));
+            if (cut.length) throw new Error(`cut figures: ${cut.join(', ')}`);
+            const wide = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+            if (wide > 0) throw new Error(`the page is ${wide} px wider than the window`);
+            return true;
+          }, 5000);
+          if (args.screenshot) await page.screenshot({ path: args.screenshot.replace(/(\.png)?$/, `-${width}x${height}.png`) });
+        }
+      } finally {
+        await page.setViewportSize({ width: 1400, height: 1000 });
+      }
     });
 
     if (args.screenshot) {
