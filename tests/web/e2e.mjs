@@ -1,11 +1,11 @@
 // End-to-end test of the web viewer: starts the camera server with the two demo cameras (a
 // 1280x1024 Mono8 and a 1920x1200 RGB camera) on loopback, drives Debian's Chromium headless
 // through playwright-core and checks that the page shows both locations, that a feature found
-// by its display name can be changed from the page, that a region drawn with the mouse becomes
-// the camera's geometry, that zooming keeps the middle in view, that 16-bit images get a
-// false-colour window, that the page draws the live images at the camera's rate (when the
-// server offers the live socket), that unplugging
-// and plugging the camera from the page takes the location off line and back (its last image
+// by its display name can be changed from the page (a clamped value shown as the camera has
+// it), that a region drawn with the mouse becomes the camera's geometry, that zooming keeps the
+// middle in view, that 16-bit images get a false-colour window, that the page draws the live
+// images at the camera's rate (when the server offers the live socket), that unplugging and
+// plugging the camera from the page takes the location off line and back (its last image
 // greyed and dated meanwhile), that a small and a large window keep the rates and the beam
 // beside the image, and that the page greys out when the server goes away.
 //
@@ -338,6 +338,25 @@ async function main() {
       if (!/refused/.test(text)) throw new Error(`message does not say why: ${text}`);
       await row.locator('.badge', { hasText: 'refused' }).waitFor();
       await input.blur();
+    });
+
+    await step('a value the camera clamps: its box shows the camera\'s value, not what was typed', async () => {
+      const row = page.locator('#feature-tree tr[data-feature="EXPOSURETIMERAW"]');
+      const input = row.locator('input.value');
+      const before = await apiGet(base, '/api/locations/CAM1/properties/EXPOSURETIMERAW');
+      const lo = before.egu_min ?? before.min;
+      try {
+        await input.fill(String(lo - 25));
+        await input.press('Enter');  // the field keeps the focus
+        await page.getByRole('status').filter({ hasText: `clamped to ${lo}` }).first().waitFor({ timeout: 10000 });
+        await waitFor(`the box to show the camera's ${lo}`, async () => Number(await input.inputValue()) === lo
+          && Number(await row.getAttribute('data-value')) === lo, 15000);
+        if (!await input.evaluate((el) => el === document.activeElement)) throw new Error('the field lost its focus');
+      } finally {
+        await input.blur();
+        await apiPut(base, '/api/locations/CAM1/properties/EXPOSURETIMERAW', Number(before.value));
+      }
+      await waitFor('the exposure back', async () => Number(await input.inputValue()) === Number(before.value), 15000);
     });
 
     await step('a region drawn with the mouse becomes the camera\'s geometry, and "Full frame" resets it', async () => {
