@@ -166,6 +166,11 @@ export class ImageView {
     c.dataset.transport = 'connecting';
     this.el.info.textContent = '';
     this.receivedAt = NaN;
+    // another camera's image starts whole: a zoom and scroll made for one sensor hide the
+    // beam of another
+    this.zoom = 0;
+    this.el.zoomLabel.textContent = 'fit';
+    this.el.viewport.scrollLeft = this.el.viewport.scrollTop = 0;
     this.waitingText = loc ? 'Waiting for the first image…' : 'No location selected';
     this.renderNotice();
     if (!loc) return;

@@ -404,7 +404,7 @@ async function main() {
       await waitFor('a full-frame image again', async () => (await page.locator('#image-canvas').getAttribute('data-delivered')) === '1280x1024', 30000);
     });
 
-    await step('zooming in keeps the middle of the image (the beam) in the middle of the view', async () => {
+    await step('zooming in keeps the middle of the image (the beam) in the middle of the view; another location starts whole', async () => {
       await page.locator('#zoom-fit').click();
       for (let i = 0; i < 3; i++) await page.locator('#zoom-in').click();
       const v = await page.locator('#image-viewport').evaluate((vp) => {
@@ -413,7 +413,12 @@ async function main() {
       });
       if (!(v.wantX > 0 && v.wantY > 0)) throw new Error(`the zoomed image does not overflow the view (${JSON.stringify(v)})`);
       if (Math.abs(v.x - v.wantX) > 2 || Math.abs(v.y - v.wantY) > 2) throw new Error(`zoomed view scrolled to ${v.x}, ${v.y} instead of the middle ${v.wantX}, ${v.wantY}`);
-      await page.locator('#zoom-fit').click();
+      // another location's image (another sensor) starts whole
+      await cam('CAM2').locator('button').click();
+      await waitFor('CAM2 shown whole', async () => /^fit/.test(await page.locator('#zoom-label').textContent())
+        && (await page.locator('#image-canvas').getAttribute('data-delivered')) === '1920x1200', 15000);
+      await cam('CAM1').locator('button').click();
+      await page.locator('#location-panel[data-selected-location="CAM1"]').waitFor();
     });
 
     await step('16-bit images get false colour, a colour bar and an adjustable window', async () => {
