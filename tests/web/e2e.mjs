@@ -558,6 +558,8 @@ async function main() {
       await page.locator('body.unreachable').waitFor({ timeout: 15000 });
       await page.locator('#image-canvas.stale').waitFor({ state: 'attached', timeout: 15000 });
       await page.locator('#image-message', { hasText: /^Server not reachable: last image at / }).waitFor({ timeout: 5000 });
+      const head = await page.locator('#connection').textContent();
+      if (!/^Server not reachable since \d\d:\d\d:\d\d$/.test(head)) throw new Error(`the header says "${head}"`);
       // the last rate heard is not the camera's rate now
       await waitFor('no camera rate while the server is away', async () => (await page.locator('#rate-camera').textContent()) === '–', 5000);
       if (args.screenshot) await page.screenshot({ path: args.screenshot.replace(/(\.png)?$/, '-unreachable.png') });
