@@ -240,7 +240,7 @@ export class FeatureTree {
     badge.setAttribute('aria-live', 'polite');
     tdState.append(badge);
 
-    tr.append(th, tdEdit, unitCell, limitsCell, tdState);
+    tr.append(th, tdEdit, unitCell, tdState, limitsCell);  // the state beside the value it is about
     const next = [...g.tbody.children].find((r) => (this.rows.get(r.dataset[this.attr])?.order ?? Infinity) > order);
     g.tbody.insertBefore(tr, next || null);
     const search = `${f.name} ${f.display_name || ''} ${desc}`.toLowerCase();

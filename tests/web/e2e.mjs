@@ -337,6 +337,9 @@ async function main() {
       const text = await alert.first().textContent();
       if (!/refused/.test(text)) throw new Error(`message does not say why: ${text}`);
       await row.locator('.badge', { hasText: 'refused' }).waitFor();
+      // the mark sits beside the value it is about, not across the table
+      const box = await input.boundingBox(), mark = await row.locator('.badge').boundingBox();
+      if (mark.x - (box.x + box.width) > 120) throw new Error(`the "refused" mark is ${Math.round(mark.x - box.x - box.width)} px right of its field`);
       await input.blur();
     });
 
