@@ -9,6 +9,14 @@ export class ApiError extends Error {
   }
 }
 
+// What the viewer was doing, then the server's reason. The server's messages begin with the
+// name they concern; said once: "Writing 3501 to CAM1 EXPOSURETIMERAW: value 3501 refused: ...".
+export function withContext(what, text) {
+  const last = what.slice(what.lastIndexOf(' ') + 1);
+  if (last && text.startsWith(`${last}:`)) return `${what}${text.slice(last.length)}`;
+  return `${what}: ${text}`;
+}
+
 async function errorFrom(response, what) {
   let text = '';
   try {
@@ -18,7 +26,7 @@ async function errorFrom(response, what) {
     // not JSON: fall back to the status line
   }
   if (!text) text = `${response.status} ${response.statusText}`.trim();
-  return new ApiError(`${what}: ${text}`, response.status);
+  return new ApiError(withContext(what, text), response.status);
 }
 
 async function request(method, path, what, body) {

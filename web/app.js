@@ -2,7 +2,7 @@
 // image with its tools, the image rates, the beam statistics, the feature browser and the
 // location's commands.
 import * as api from './api.js';
-import { ImageView } from './image-view.js';
+import { ImageView, formatClock } from './image-view.js';
 import { FeatureTree, TYPE_INT, TYPE_FLOAT, TYPE_STRING } from './feature-tree.js';
 import { drawLinePlot } from './plot.js';
 import { REGION_FEATURES, alignRegion, fullRegion, writeRegion } from './region.js';
@@ -55,9 +55,16 @@ async function action(fn) {
   }
 }
 
+let unreachableSince = null;  // wall-clock time (ms) of the first failed request in a row
+
+// ok: the server answered; else text is the failed request and its reason (kept in the tooltip:
+// the header says since when the server is away).
 function setConnection(ok, text) {
   const c = $('connection');
-  c.textContent = text;
+  if (ok) unreachableSince = null;
+  else unreachableSince ??= Date.now();
+  c.textContent = ok ? text : `Server not reachable since ${formatClock(unreachableSince)}`;
+  c.title = ok ? '' : text;
   c.classList.toggle('bad', !ok);
   state.reachable = ok;
   document.body.classList.toggle('unreachable', !ok);
@@ -239,6 +246,10 @@ function renderProperties() {
   const features = props.features || [];
   featureTree.update(state.selected, features);
   $('features-empty').hidden = features.length > 0;
+  const loc = state.locations.find((l) => l.name === state.selected);
+  $('features-empty').textContent = loc && Number(loc.online) !== 1
+    ? 'No camera features: the location is off line; they come back with the camera.'
+    : 'No camera features (the location is not set up).';
   propertyTree.update(state.selected, toPropertyItems(props.properties || []));
   imageView.setPropertyStats(statsFromProperties());
 
@@ -443,6 +454,7 @@ function init() {
     transfer: $('transfer'),
     cursor: $('cursor-readout'),
     beam: $('beam-card'),
+    beamNote: $('beam-note'),
     levels: $('levels'),
     colourBar: $('colour-bar'),
     windowMin: $('window-min'),

@@ -240,7 +240,7 @@ export class FeatureTree {
     badge.setAttribute('aria-live', 'polite');
     tdState.append(badge);
 
-    tr.append(th, tdEdit, unitCell, limitsCell, tdState);
+    tr.append(th, tdEdit, unitCell, tdState, limitsCell);  // the state beside the value it is about
     const next = [...g.tbody.children].find((r) => (this.rows.get(r.dataset[this.attr])?.order ?? Infinity) > order);
     g.tbody.insertBefore(tr, next || null);
     const search = `${f.name} ${f.display_name || ''} ${desc}`.toLowerCase();
@@ -316,6 +316,13 @@ export class FeatureTree {
           }
         });
     }
+    if (el.tagName === 'INPUT' && el.type !== 'checkbox') {
+      // Typed text stays while it is typed; once sent (Enter, leaving the field) the box shows
+      // the camera's value again, also when the camera clamped or refused what was sent.
+      el.addEventListener('input', () => { el.dataset.editing = '1'; });
+      el.addEventListener('change', () => { delete el.dataset.editing; });
+      el.addEventListener('blur', () => { delete el.dataset.editing; });
+    }
     el.id = id;
     el.className = 'value' + (address ? ' address' : '');
     if (readOnly) {
@@ -337,7 +344,8 @@ export class FeatureTree {
     const sending = this.sending.has(f.name);
     // while a write waits for the camera the editor shows what was asked for
     const shown = pending && wholePending(f) !== undefined ? wholePending(f) : wholeValue(f);
-    const busy = document.activeElement === editor && (editor.tagName === 'INPUT' && editor.type !== 'checkbox');
+    // the box keeps what is being typed, and what was sent until the server answers
+    const busy = editor.dataset.editing === '1' || sending;
     if (!busy) {
       if (editor.type === 'checkbox') editor.checked = Number(shown) !== 0;
       else if (editor.tagName === 'SELECT') {

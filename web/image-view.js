@@ -38,6 +38,62 @@ function fmtRate(r) {
   return Number.isFinite(r) ? `${r.toFixed(1)} fps` : '–';
 }
 
+// A rate in a narrow box: the figure, then a smaller unit.
+function showRate(box, r) {
+  const text = fmtRate(r);
+  if (box.textContent === text) return;
+  if (!Number.isFinite(r)) {
+    box.textContent = text;
+    return;
+  }
+  const unit = document.createElement('small');
+  unit.className = 'unit';
+  unit.textContent = ' fps';
+  box.replaceChildren(r.toFixed(1), unit);
+}
+
+// A camera that delivers nothing for this long gets a note on its image (a triggered camera
+// may be that slow, so the image is not greyed for it).
+export const QUIET_MS = 5000;
+
+// The scroll offset along one axis that keeps the image point at the middle of the view where
+// it was while the shown image changes from `before` to `after` CSS pixels; an image smaller
+// than the view sits in its middle, unscrolled.
+export function scrollKeepingMiddle({ scroll, viewBefore, viewAfter = viewBefore, before, after }) {
+  if (!(before > 0) || !(after > 0)) return 0;
+  const margin = (view, size) => Math.max(0, (view - size) / 2);
+  const f = (scroll + viewBefore / 2 - margin(viewBefore, before)) / before;  // fraction of the image
+  const at = Math.min(1, Math.max(0, f)) * after + margin(viewAfter, after) - viewAfter / 2;
+  return Math.round(Math.max(0, Math.min(Math.max(0, after - viewAfter), at)));
+}
+
+// Local wall-clock time HH:MM:SS of a time in ms since the epoch.
+export function formatClock(ms) {
+  const d = new Date(ms);
+  return [d.getHours(), d.getMinutes(), d.getSeconds()].map((v) => String(v).padStart(2, '0')).join(':');
+}
+
+// An age in ms for people: "8 s", "2 min 5 s", "1 h 3 min".
+export function formatAge(ms) {
+  const s = Math.max(0, Math.floor(ms / 1000));
+  if (s < 60) return `${s} s`;
+  if (s < 3600) return `${Math.floor(s / 60)} min ${s % 60} s`;
+  return `${Math.floor(s / 3600)} h ${Math.floor((s % 3600) / 60)} min`;
+}
+
+// What the image area says about the age of its image. stale: the image and its beam marks
+// are greyed (the server is not reachable, or the location is off line); corner: a quiet note
+// beside the image instead of a message across it; text null: nothing to say about the age
+// (the area keeps its own message while it has no image).
+export function imageNotice({ hasImage, online, unreachable, receivedAt, now }) {
+  const dated = hasImage && Number.isFinite(receivedAt);
+  const since = () => `${formatClock(receivedAt)}, ${formatAge(now - receivedAt)} ago`;
+  if (unreachable) return { stale: true, corner: false, text: dated ? `Server not reachable: last image at ${since()}` : 'Server not reachable' };
+  if (!online) return { stale: true, corner: false, text: dated ? `Off line: last image at ${since()}` : 'The location is off line' };
+  if (dated && now - receivedAt > QUIET_MS) return { stale: false, corner: true, text: `No new image since ${since()}` };
+  return { stale: false, corner: false, text: hasImage ? '' : null };
+}
+
 function fmtNum(v, digits = 1) {
   if (!Number.isFinite(v)) return '–';
   const a = Math.abs(v);
@@ -47,7 +103,7 @@ function fmtNum(v, digits = 1) {
 
 export class ImageView {
   // el: { canvas, overlay, stage, viewport, message, info, histogram, zoomLabel, falseColour,
-  //       profileH, profileV, profileMode, beamOverlay, transfer, cursor, beam, levels,
+  //       profileH, profileV, profileMode, beamOverlay, transfer, cursor, beam, beamNote, levels,
   //       colourBar, windowMin, windowMax, windowAuto, windowFull, lut, rateDrawn,
   //       rateCamera, dropped, transport, regionTool, fullFrame }
   // onRegion(rect in feature units {x, y, width, height}), onFullFrame()
@@ -68,6 +124,8 @@ export class ImageView {
     this.cameraRate = null;
     this.online = true;
     this.unreachable = false;
+    this.receivedAt = NaN;       // wall-clock time (ms) the image on the canvas was drawn
+    this.waitingText = '';       // the image area's message while it has no image
     this.transport = '';
     this.cursor = null;          // delivered-image pixel under the mouse
     this.drag = null;
@@ -81,6 +139,7 @@ export class ImageView {
     this.rafPending = false;
     this.bindEvents();
     new ResizeObserver(() => this.layout()).observe(el.viewport);
+    setInterval(() => this.renderNotice(), 1000);  // the age in the notice, and images that stop coming
   }
 
   // ---- location and source ----------------------------------------------------------------
@@ -106,7 +165,14 @@ export class ImageView {
     c.dataset.drawn = '0';
     c.dataset.transport = 'connecting';
     this.el.info.textContent = '';
-    this.setMessage(loc ? 'Waiting for the first image…' : 'No location selected');
+    this.receivedAt = NaN;
+    // another camera's image starts whole: a zoom and scroll made for one sensor hide the
+    // beam of another
+    this.zoom = 0;
+    this.el.zoomLabel.textContent = 'fit';
+    this.el.viewport.scrollLeft = this.el.viewport.scrollTop = 0;
+    this.waitingText = loc ? 'Waiting for the first image…' : 'No location selected';
+    this.renderNotice();
     if (!loc) return;
     this.source = new LiveSource(loc, {
       onFrame: (f) => this.accept(f),
@@ -142,26 +208,39 @@ export class ImageView {
       ? 'Images come through the live connection as the camera delivers them'
       : `Images are fetched a few times per second${error ? ` (${error})` : ''}`;
     this.el.transport.className = `pill ${transport === 'live' ? 'on' : 'neutral'}`;
-    if (unreachable) this.setUnreachable(true);
-    if (noImage && !this.frame) this.setMessage(this.online ? 'No image yet' : 'The location is off line');
-    else if (error && !this.frame && transport !== 'poll') this.setMessage(error);
+    if (unreachable) this.unreachable = true;
+    if (noImage) this.waitingText = 'No image yet';
+    else if (error && transport !== 'poll') this.waitingText = error;
+    this.renderNotice();
   }
 
   setCameraRate(fps, online) {
     this.cameraRate = fps;
     this.online = online;
-    if (!online) {
-      this.el.canvas.classList.add('stale');
-      if (!this.frame) this.setMessage('The location is off line');
-    }
+    this.renderNotice();
     this.renderRates();
   }
 
   setUnreachable(bad) {
     this.unreachable = bad;
-    this.el.canvas.classList.toggle('stale', bad || !this.online);
-    if (bad) this.setMessage('Server not reachable: the image is old');
-    else if (this.frame) this.setMessage('');
+    this.renderNotice();
+    this.renderRates();
+  }
+
+  // Greys the image, its beam marks and statistics while they are old, and says since when.
+  renderNotice() {
+    const n = imageNotice({ hasImage: !!this.frame, online: this.online, unreachable: this.unreachable,
+      receivedAt: this.receivedAt, now: Date.now() });
+    const key = `${n.stale}|${n.corner}|${n.text ?? this.waitingText}`;
+    if (key === this.noticeKey) return;  // called for every image drawn: touch the page only on a change
+    this.noticeKey = key;
+    this.el.canvas.classList.toggle('stale', n.stale);
+    this.el.stage.classList.toggle('stale', n.stale);
+    this.el.beam.classList.toggle('stale', n.stale);
+    const note = n.stale ? 'sensor pixels · of the last image' : 'sensor pixels';
+    if (this.el.beamNote.textContent !== note) this.el.beamNote.textContent = note;
+    this.el.message.classList.toggle('corner', n.corner);
+    this.setMessage(n.text ?? this.waitingText);
   }
 
   setPropertyStats(stats) {
@@ -171,7 +250,7 @@ export class ImageView {
   }
 
   setMessage(text) {
-    this.el.message.textContent = text || '';
+    if (this.el.message.textContent !== (text || '')) this.el.message.textContent = text || '';
     this.el.message.hidden = !text;
   }
 
@@ -230,9 +309,10 @@ export class ImageView {
   }
 
   renderRates() {
-    const camera = this.online ? this.cameraRate : 0;
-    this.el.rateDrawn.textContent = fmtRate(this.source ? this.drawnRate() : 0);
-    this.el.rateCamera.textContent = fmtRate(camera ?? NaN);
+    // the last rate heard from a server that went away is not the camera's rate now
+    const camera = this.unreachable ? NaN : this.online ? this.cameraRate : 0;
+    showRate(this.el.rateDrawn, this.source ? this.drawnRate() : 0);
+    showRate(this.el.rateCamera, camera ?? NaN);
     const server = this.frame?.header?.dropped ?? 0;
     const local = this.skippedLocal + (this.frame?.skipped ?? 0);
     this.el.dropped.textContent = String(server + local);
@@ -265,8 +345,8 @@ export class ImageView {
     if (newShape) this.layout();
     if (newKind) this.applyLevels();
     if (newDepth) this.source?.refresh();  // 16-bit wants raw data
-    if (!this.unreachable && this.online) c.classList.remove('stale');
-    if (!this.unreachable) this.setMessage('');
+    this.receivedAt = Date.now();
+    this.renderNotice();
     this.overlayDirty = true;
     this.renderInfo();
   }
@@ -435,9 +515,17 @@ export class ImageView {
     return Math.max(0.02, Math.min(4, vw / h.deliveredWidth, vh / h.deliveredHeight));
   }
 
+  // A new zoom keeps the image point at the middle of the view where it is (the beam one
+  // looks at stays in sight).
   setZoom(z) {
+    const vp = this.el.viewport, st = this.el.stage;
+    const before = { w: st.offsetWidth, h: st.offsetHeight, vw: vp.clientWidth, vh: vp.clientHeight, x: vp.scrollLeft, y: vp.scrollTop };
     this.zoom = z;
     this.layout();
+    if (this.frame) {
+      vp.scrollLeft = scrollKeepingMiddle({ scroll: before.x, viewBefore: before.vw, viewAfter: vp.clientWidth, before: before.w, after: st.offsetWidth });
+      vp.scrollTop = scrollKeepingMiddle({ scroll: before.y, viewBefore: before.vh, viewAfter: vp.clientHeight, before: before.h, after: st.offsetHeight });
+    }
     this.source?.refresh();
   }
 

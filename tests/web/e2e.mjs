@@ -1,11 +1,13 @@
 // End-to-end test of the web viewer: starts the camera server with the two demo cameras (a
 // 1280x1024 Mono8 and a 1920x1200 RGB camera) on loopback, drives Debian's Chromium headless
 // through playwright-core and checks that the page shows both locations, that a feature found
-// by its display name can be changed from the page, that a region drawn with the mouse becomes
-// the camera's geometry, that 16-bit images get a false-colour window, that the page draws the
-// live images at the camera's rate (when the server offers the live socket), that unplugging
-// and plugging the camera from the page takes the location off line and back, and that the
-// page greys out when the server goes away.
+// by its display name can be changed from the page (a clamped value shown as the camera has
+// it), that a region drawn with the mouse becomes the camera's geometry, that zooming keeps the
+// middle in view, that 16-bit images get a false-colour window, that the page draws the live
+// images at the camera's rate (when the server offers the live socket), that unplugging and
+// plugging the camera from the page takes the location off line and back (its last image
+// greyed and dated meanwhile), that a small and a large window keep the rates and the beam
+// beside the image, and that the page greys out when the server goes away.
 //
 //   node e2e.mjs --server path/to/mirva-camserver [--screenshot /tmp/viewer.png] [--headed]
 import { spawn } from 'node:child_process';
@@ -335,7 +337,29 @@ async function main() {
       const text = await alert.first().textContent();
       if (!/refused/.test(text)) throw new Error(`message does not say why: ${text}`);
       await row.locator('.badge', { hasText: 'refused' }).waitFor();
+      // the mark sits beside the value it is about, not across the table
+      const box = await input.boundingBox(), mark = await row.locator('.badge').boundingBox();
+      if (mark.x - (box.x + box.width) > 120) throw new Error(`the "refused" mark is ${Math.round(mark.x - box.x - box.width)} px right of its field`);
       await input.blur();
+    });
+
+    await step('a value the camera clamps: its box shows the camera\'s value, not what was typed', async () => {
+      const row = page.locator('#feature-tree tr[data-feature="EXPOSURETIMERAW"]');
+      const input = row.locator('input.value');
+      const before = await apiGet(base, '/api/locations/CAM1/properties/EXPOSURETIMERAW');
+      const lo = before.egu_min ?? before.min;
+      try {
+        await input.fill(String(lo - 25));
+        await input.press('Enter');  // the field keeps the focus
+        await page.getByRole('status').filter({ hasText: `clamped to ${lo}` }).first().waitFor({ timeout: 10000 });
+        await waitFor(`the box to show the camera's ${lo}`, async () => Number(await input.inputValue()) === lo
+          && Number(await row.getAttribute('data-value')) === lo, 15000);
+        if (!await input.evaluate((el) => el === document.activeElement)) throw new Error('the field lost its focus');
+      } finally {
+        await input.blur();
+        await apiPut(base, '/api/locations/CAM1/properties/EXPOSURETIMERAW', Number(before.value));
+      }
+      await waitFor('the exposure back', async () => Number(await input.inputValue()) === Number(before.value), 15000);
     });
 
     await step('a region drawn with the mouse becomes the camera\'s geometry, and "Full frame" resets it', async () => {
@@ -381,6 +405,23 @@ async function main() {
         return f.OFFSETX.value === 0 && f.OFFSETY.value === 0 && f.WIDTH.value === 1280 && f.HEIGHT.value === 1024 && !f.WIDTH.changed;
       }, 60000);
       await waitFor('a full-frame image again', async () => (await page.locator('#image-canvas').getAttribute('data-delivered')) === '1280x1024', 30000);
+    });
+
+    await step('zooming in keeps the middle of the image (the beam) in the middle of the view; another location starts whole', async () => {
+      await page.locator('#zoom-fit').click();
+      for (let i = 0; i < 3; i++) await page.locator('#zoom-in').click();
+      const v = await page.locator('#image-viewport').evaluate((vp) => {
+        const st = vp.querySelector('#image-stage');
+        return { x: vp.scrollLeft, y: vp.scrollTop, wantX: (st.offsetWidth - vp.clientWidth) / 2, wantY: (st.offsetHeight - vp.clientHeight) / 2 };
+      });
+      if (!(v.wantX > 0 && v.wantY > 0)) throw new Error(`the zoomed image does not overflow the view (${JSON.stringify(v)})`);
+      if (Math.abs(v.x - v.wantX) > 2 || Math.abs(v.y - v.wantY) > 2) throw new Error(`zoomed view scrolled to ${v.x}, ${v.y} instead of the middle ${v.wantX}, ${v.wantY}`);
+      // another location's image (another sensor) starts whole
+      await cam('CAM2').locator('button').click();
+      await waitFor('CAM2 shown whole', async () => /^fit/.test(await page.locator('#zoom-label').textContent())
+        && (await page.locator('#image-canvas').getAttribute('data-delivered')) === '1920x1200', 15000);
+      await cam('CAM1').locator('button').click();
+      await page.locator('#location-panel[data-selected-location="CAM1"]').waitFor();
     });
 
     await step('16-bit images get false colour, a colour bar and an adjustable window', async () => {
@@ -434,14 +475,25 @@ async function main() {
       await cam('CAM1').locator('button').click();
     });
 
-    await step('unplugging the camera from the page takes CAM1 off line', async () => {
+    await step('unplugging the camera from the page takes CAM1 off line, its last image greyed and dated', async () => {
       await cam('CAM1').locator('button').click();
+      // false colour on: the canvas then has its own filter, which must not hide the grey
+      await page.locator('#false-colour').check();
       const unplug = page.getByRole('button', { name: 'Unplug camera', exact: true });
       await waitFor('the unplug button to be enabled', () => unplug.isEnabled(), 10000);
       await unplug.click();
       await page.locator('#location-list li[data-location="CAM1"][data-online="0"]').waitFor({ timeout: 45000 });
       await page.locator('#location-state', { hasText: 'off line' }).waitFor();
       await waitFor('0 fps for the off-line camera', async () => (await page.locator('#rate-camera').textContent()) === '0.0 fps', 10000);
+      const notice = await page.locator('#image-message').textContent();
+      if (!/^Off line: last image at \d\d:\d\d:\d\d, .+ ago$/.test(notice)) throw new Error(`the image says "${notice}"`);
+      const look = await page.locator('#image-stage').evaluate((s) => ({
+        filter: getComputedStyle(s).filter, opacity: Number(getComputedStyle(s).opacity), canvas: s.querySelector('#image-canvas').style.filter,
+      }));
+      if (!/grayscale\(1\)/.test(look.filter) || !(look.opacity < 1)) throw new Error(`the old image and its beam marks are not greyed (${JSON.stringify(look)})`);
+      if (!/image-lut/.test(look.canvas)) throw new Error('false colour lost while off line');
+      if (!await page.locator('#beam-card.stale').count()) throw new Error('the beam statistics of the last image are not marked as old');
+      await page.locator('#false-colour').uncheck();
       const cams = await apiGet(base, '/api/emulator/cameras');
       if (cams.cameras.find((c) => String(c.serial) === '21000001')?.plugged) throw new Error('emulator still shows the camera plugged');
       const locs = await apiGet(base, '/api/locations');
@@ -471,6 +523,33 @@ async function main() {
         const f = Number(await page.locator('#image-canvas').getAttribute('data-frame'));
         return f > 0 && f !== first;
       }, 30000);
+      await waitFor('the new image shown live again', async () => await page.locator('#image-stage.stale, #beam-card.stale').count() === 0
+        && (await page.locator('#image-message').textContent()) === '', 10000);
+    });
+
+    await step('in a 1024 x 700 and a 1920 x 1080 window the rates and the beam stay beside the image, on the first screen', async () => {
+      try {
+        for (const [width, height] of [[1024, 700], [1920, 1080]]) {
+          await page.setViewportSize({ width, height });
+          await page.evaluate(() => window.scrollTo(0, 0));
+          await page.locator('#beam-card:not([hidden])').waitFor({ timeout: 15000 });
+          const box = async (sel) => page.locator(sel).boundingBox();
+          await waitFor(`the layout of a ${width} x ${height} window`, async () => {
+            const image = await box('#image-viewport'), rates = await box('#rate-drawn'), beam = await box('#beam-card');
+            const where = `(image ${JSON.stringify(image)}, rates ${JSON.stringify(rates)}, beam ${JSON.stringify(beam)})`;
+            if (!(rates.x >= image.x + image.width && beam.x >= image.x + image.width)) throw new Error(`rates or beam not beside the image ${where}`);
+            if (!(beam.y + beam.height <= height && image.y < height / 2)) throw new Error(`beam statistics or image off the first screen ${where}`);
+            const cut = await page.locator('.big-facts dd').evaluateAll((dds) => dds.filter((d) => d.scrollWidth > d.clientWidth + 1).map((d) => d.id));
+            if (cut.length) throw new Error(`cut figures: ${cut.join(', ')}`);
+            const wide = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+            if (wide > 0) throw new Error(`the page is ${wide} px wider than the window`);
+            return true;
+          }, 5000);
+          if (args.screenshot) await page.screenshot({ path: args.screenshot.replace(/(\.png)?$/, `-${width}x${height}.png`) });
+        }
+      } finally {
+        await page.setViewportSize({ width: 1400, height: 1000 });
+      }
     });
 
     if (args.screenshot) {
@@ -481,6 +560,11 @@ async function main() {
       await stopServer(server.child);
       await page.locator('body.unreachable').waitFor({ timeout: 15000 });
       await page.locator('#image-canvas.stale').waitFor({ state: 'attached', timeout: 15000 });
+      await page.locator('#image-message', { hasText: /^Server not reachable: last image at / }).waitFor({ timeout: 5000 });
+      const head = await page.locator('#connection').textContent();
+      if (!/^Server not reachable since \d\d:\d\d:\d\d$/.test(head)) throw new Error(`the header says "${head}"`);
+      // the last rate heard is not the camera's rate now
+      await waitFor('no camera rate while the server is away', async () => (await page.locator('#rate-camera').textContent()) === '–', 5000);
       if (args.screenshot) await page.screenshot({ path: args.screenshot.replace(/(\.png)?$/, '-unreachable.png') });
     });
     await step('no script errors in the page', async () => {

@@ -1,5 +1,6 @@
 // The viewer's pure pieces under node: the live message header, the order of decoded images,
-// the region's alignment and write order, and the notation of addresses.
+// the region's alignment and write order, the notation of addresses, what the image says about
+// its age, the scroll that keeps the view's middle on a zoom, and the error messages.
 //
 //   node tests/web/units.test.mjs
 import { test } from 'node:test';
@@ -8,6 +9,8 @@ import assert from 'node:assert/strict';
 import { parseLiveHeader, rawPixels, liveQuery, InOrder, LAYOUT_MONO16, ENCODING_JPEG } from '../../web/live.js';
 import { alignRegion, fullRegion, planRegionWrites, writeRegion } from '../../web/region.js';
 import { formatIPv4, parseIPv4, formatMAC, parseMAC, wholeValue, isPending, fmt } from '../../web/feature-tree.js';
+import { imageNotice, formatAge, formatClock, scrollKeepingMiddle, QUIET_MS } from '../../web/image-view.js';
+import { withContext } from '../../web/api.js';
 import { liveMessage } from './live-message.mjs';
 
 test('live header: every field at its offset, little-endian', () => {
@@ -185,4 +188,53 @@ test('a feature wider than 32 bits shows its whole value, not the saturated one'
   assert.equal(isPending({ ...mac, pending64: 207552132183 }), true);
   assert.equal(wholeValue({ name: 'WIDTH', value: 640 }), 640);
   assert.equal(formatIPv4(wholeValue({ value: 2147483647, value64: 4294967040 })), '255.255.255.0');
+});
+
+test('an old image says so and since when; a live one says nothing', () => {
+  const at = new Date(2026, 11, 7, 14, 3, 21).getTime();  // local time, as the page shows it
+  assert.equal(formatClock(at), '14:03:21');
+  assert.equal(formatAge(999), '0 s');
+  assert.equal(formatAge(59_999), '59 s');
+  assert.equal(formatAge(125_000), '2 min 5 s');
+  assert.equal(formatAge(3_780_000), '1 h 3 min');
+  const base = { hasImage: true, online: true, unreachable: false, receivedAt: at };
+  assert.deepEqual(imageNotice({ ...base, now: at + 40 }), { stale: false, corner: false, text: '' });
+  // off line: greyed, with the time of the last image
+  assert.deepEqual(imageNotice({ ...base, online: false, now: at + 9_000 }),
+    { stale: true, corner: false, text: 'Off line: last image at 14:03:21, 9 s ago' });
+  // the server away counts before the location's state (which is then unknown)
+  assert.deepEqual(imageNotice({ ...base, online: false, unreachable: true, now: at + 75_000 }),
+    { stale: true, corner: false, text: 'Server not reachable: last image at 14:03:21, 1 min 15 s ago' });
+  // on line but no images coming (stopped, stalled or slowly triggered): a note, not greyed
+  assert.deepEqual(imageNotice({ ...base, now: at + QUIET_MS - 1 }).text, '');
+  assert.deepEqual(imageNotice({ ...base, now: at + QUIET_MS + 2_000 }),
+    { stale: false, corner: true, text: 'No new image since 14:03:21, 7 s ago' });
+  // no image at all: the area keeps its own message unless the location or server is away
+  assert.equal(imageNotice({ hasImage: false, online: true, unreachable: false, receivedAt: NaN, now: at }).text, null);
+  assert.equal(imageNotice({ hasImage: false, online: false, unreachable: false, receivedAt: NaN, now: at }).text, 'The location is off line');
+  assert.equal(imageNotice({ hasImage: false, online: true, unreachable: true, receivedAt: NaN, now: at }).text, 'Server not reachable');
+});
+
+test('an error names the name once: what the viewer did, then the server\'s reason', () => {
+  assert.equal(withContext('Writing 3501 to CAM1 EXPOSURETIMERAW',
+    'EXPOSURETIMERAW: value 3501 refused: not on the increment 5 from the minimum 35; the nearest valid values are 3500 and 3505'),
+  'Writing 3501 to CAM1 EXPOSURETIMERAW: value 3501 refused: not on the increment 5 from the minimum 35; the nearest valid values are 3500 and 3505');
+  assert.equal(withContext('Reading the locations', 'server not reachable (Failed to fetch)'),
+    'Reading the locations: server not reachable (Failed to fetch)');
+  // a reason that merely starts with the same letters keeps both
+  assert.equal(withContext('Writing 1 to CAM1 START', 'STARTUP: busy'), 'Writing 1 to CAM1 START: STARTUP: busy');
+});
+
+test('zooming keeps the image point at the middle of the view', () => {
+  // fit (600 px image in an 800 px view) to twice the size: the image's middle stays in the middle
+  assert.equal(scrollKeepingMiddle({ scroll: 0, viewBefore: 800, before: 600, after: 1200 }), 200);
+  // a beam right of the middle, scrolled to: it stays under the view's middle at 1.5 times
+  const scroll = 1000;  // view 800 over a 2400 px image: middle at 1400 = 7/12 of the image
+  assert.equal(scrollKeepingMiddle({ scroll, viewBefore: 800, before: 2400, after: 3600 }), 3600 * 7 / 12 - 400);
+  // and back out: an image smaller than the view is not scrolled
+  assert.equal(scrollKeepingMiddle({ scroll, viewBefore: 800, before: 2400, after: 600 }), 0);
+  // never past either end, also when a scroll bar takes part of the view
+  assert.equal(scrollKeepingMiddle({ scroll: 1600, viewBefore: 800, before: 2400, after: 2000 }), 1200);
+  assert.equal(scrollKeepingMiddle({ scroll: 0, viewBefore: 800, viewAfter: 785, before: 800, after: 1600 }), 408);
+  assert.equal(scrollKeepingMiddle({ scroll: 0, viewBefore: 800, before: 0, after: 1600 }), 0);
 });
