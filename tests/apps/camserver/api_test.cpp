@@ -270,6 +270,32 @@ TEST(HttpApi, ExposureWriteIsPendingUntilTheCameraTakesIt) {
     })) << s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW").dump();
 }
 
+// At full width OffsetX allows 0 only. A write of 2 is on its increment and is answered as
+// clamped to 0: the camera's write pass must do so, and the location stay on line with it.
+TEST(HttpApi, AWriteOutsideLimitsThatAllowOneValueIsClampedAndTheLocationStaysOnLine) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    const json offset = s.get_json("/api/locations/CAM1/properties/OFFSETX");
+    ASSERT_EQ(offset["min"], 0) << offset.dump();
+    ASSERT_EQ(offset["max"], 0) << offset.dump();
+    auto r = put_value(s, "CAM1", "OFFSETX", R"({"value": 2})");
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << r->body;
+    EXPECT_THAT(body_of(r).value("note", ""), HasSubstr("clamped to 0"));
+    EXPECT_TRUE(eventually([&] {
+        auto q = s.get_json("/api/locations/CAM1/properties/OFFSETX");
+        return q.is_object() && q["value"] == 0 && q["changed"] == false;
+    })) << s.get_json("/api/locations/CAM1/properties/OFFSETX").dump();
+    // A later write still reaches the camera: the location did not go off line meanwhile.
+    ASSERT_EQ(put_value(s, "CAM1", "EXPOSURETIMERAW", R"({"value": 7000})")->status, 200);
+    EXPECT_TRUE(eventually([&] {
+        auto q = s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW");
+        return q.is_object() && q["value"] == 7000 && q["changed"] == false;
+    }));
+    EXPECT_TRUE(s.online("CAM1")) << s.location("CAM1").dump();
+    EXPECT_EQ(s.location("CAM1")["error_code"], 0) << s.location("CAM1").dump();
+}
+
 // PNG header fields: width, height, bit depth, colour type.
 struct PngHeader {
     uint32_t width = 0, height = 0;
