@@ -62,6 +62,20 @@ constexpr OwnLimit own_limits[] = {
     {"SERIAL", 0, 2147483647.0, "0 for any camera, else its serial number"},
 };
 
+// The location's parameters whose limits it sets from what the camera offers (the trigger
+// sources) or that have fixed ones: a value outside them would stop acquisition or be put
+// back without a word, so it is refused while the limits form a range.
+constexpr const char* own_ranged[] = {"ACQ.TRIGGER.MODE", "ACQ.TRIGGER.SEL", "FRAME.TRIGGER.MODE",
+                                      "FRAME.TRIGGER.SEL", "FORMAT.OUT.TRUNCATE", "BINNING.X", "BINNING.Y"};
+
+// A whole number a 32-bit property takes; anything else the property refuses with its own reason.
+std::optional<double> integer_of(const ClientValue& value) {
+    auto x = number_of(value);
+    if (x && std::isfinite(*x) && *x == std::floor(*x) && std::fabs(*x) <= 2147483648.0)
+        return x;
+    return std::nullopt;
+}
+
 std::optional<WriteVerdict> check_conf_file(const std::string& name, const std::string& text) {
     auto bad = [&](const std::string& reason) {
         return refuse(400, name + ": file name \"" + text + "\" refused: " + reason +
@@ -85,12 +99,19 @@ std::optional<WriteVerdict> check_own(const PropertySnapshot& p, const D_fct& pr
     for (const auto& l : own_limits) {
         if (p.name != l.name)
             continue;
-        // What is no 32-bit integer the property refuses with its own reason.
-        auto x = number_of(value);
-        if (x && std::isfinite(*x) && *x == std::floor(*x) && std::fabs(*x) <= 2147483648.0 &&
-            (*x < l.min || *x > l.max))
+        auto x = integer_of(value);
+        if (x && (*x < l.min || *x > l.max))
             return refuse(400, p.name + ": value " + format_number(*x) + " refused: outside " +
                                    format_number(l.min) + ".." + format_number(l.max) + " (" + l.meaning + ")");
+    }
+    for (const char* ranged : own_ranged) {
+        if (p.name != ranged || !p.min || !p.max || !(*p.min < *p.max))
+            continue;
+        auto x = integer_of(value);
+        if (x && (*x < *p.min || *x > *p.max))
+            return refuse(400, p.name + ": value " + format_number(*x) + " refused: outside " +
+                                   format_number(*p.min) + ".." + format_number(*p.max) +
+                                   " (the limits the location shows)");
     }
     return std::nullopt;
 }

@@ -195,6 +195,10 @@ TEST(HttpApi, WritesTheLocationCannotTakeAreRefusedAtTheDoor) {
                          Bad{"START", R"({"value": 2})", 400, "0..1"},
                          Bad{"TCP.PORT", R"({"value": 70000})", 400, "0..65535"},
                          Bad{"SERIAL", R"({"value": -5})", 400, "-5"},
+                         Bad{"ACQ.TRIGGER.SEL", R"({"value": 99})", 400, "99 refused: outside 0.."},
+                         Bad{"FRAME.TRIGGER.MODE", R"({"value": 5})", 400, "0..1"},
+                         Bad{"FORMAT.OUT.TRUNCATE", R"({"value": 99})", 400, "-32..31"},
+                         Bad{"BINNING.X", R"({"value": 17})", 400, "1..16"},
                          Bad{"ERROR.TEXT", R"({"value": "fine"})", 403, "status"},
                          Bad{"CAMERA.STATUS", R"({"value": "Online"})", 403, "status"},
                          Bad{"FRAME.COUNTER", R"({"value": 0})", 403, "status"},
@@ -231,6 +235,8 @@ TEST(HttpApi, WritesTheLocationCannotTakeAreRefusedAtTheDoor) {
 
     EXPECT_EQ(feature("FORMAT.OUT")["pending"], 0);
     EXPECT_EQ(feature("START")["value"], 0);
+    EXPECT_EQ(feature("ACQ.TRIGGER.SEL")["pending"], 0);
+    EXPECT_EQ(feature("FORMAT.OUT.TRUNCATE")["pending"], 0);
     EXPECT_TRUE(s.online("CAM1"));
     EXPECT_TRUE(eventually([&] { return feature("EXPOSURETIMERAW")["value"] == lo; })) << value;
     EXPECT_FALSE(std::filesystem::exists(s.dir() / "CAM1_x"));
