@@ -166,6 +166,11 @@ TEST(HttpApi, ErrorAnswersAreJsonWithTheRightStatus) {
 
     r = c.Get("/api/locations/CAM1/stream?max_fps=fast");
     EXPECT_EQ(r->status, 400);
+    // So slow that the period between parts would overflow the clock: refused, not streamed.
+    r = c.Get("/api/locations/CAM1/stream?max_fps=1e-300");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400);
+    EXPECT_THAT(error_of(r), AllOf(HasSubstr("1e-300"), HasSubstr("0.001 to 50")));
     r = c.Get("/api/locations/CAM1/image?format=gif");
     EXPECT_EQ(r->status, 400);
     EXPECT_TRUE(s.online("CAM1"));  // none of it disturbed the location
