@@ -135,6 +135,8 @@ TEST(HttpApi, ErrorAnswersAreJsonWithTheRightStatus) {
     };
     const std::string long_text(3000, 'x');
     for (const Bad& b : {Bad{"START", "{\"value\": ", "JSON"},
+                         Bad{"START", "", "empty"},
+                         Bad{"START", R"({"value": 1e400})", "1e400"},
                          Bad{"START", "[1]", "{\"value\""},
                          Bad{"START", R"({"other": 1})", "{\"value\""},
                          Bad{"START", R"({"value": [1, 2]})", "[1,2]"},
