@@ -149,6 +149,10 @@ void install_image_routes(Router& http, HttpApi& api) {
             return;
         if (format->encoding == Encoding::raw)
             return reply_error(res, 400, "format raw refused for a stream: png or jpeg");
+        if (req.method == "HEAD") {  // the head the stream would start with, and no parts
+            res.set_header("Cache-Control", "no-store");
+            return res.set_content("", "multipart/x-mixed-replace; boundary=frame");
+        }
         auto slot = stream_slot_or_503(api, res);
         if (!slot)
             return;
@@ -159,7 +163,7 @@ void install_image_routes(Router& http, HttpApi& api) {
     });
 
     http.Get(R"(/api/locations/([^/]+)/live)", [&api](const Request& req, Response& res) {
-        if (!wants_websocket(req))
+        if (req.method == "HEAD" || !wants_websocket(req))
             return reply_error(res, 426, "GET " + req.matches[0] + " upgrades to a WebSocket (Upgrade: websocket)");
         auto format = format_or_400(req, "jpeg", false, res);
         if (!format)

@@ -2,6 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <map>
 #include <set>
 
@@ -22,6 +28,41 @@ json body_of(const Result& r) { return r ? json::parse(r->body, nullptr, false) 
 std::string error_of(const Result& r) {
     auto b = body_of(r);
     return b.is_object() && b.contains("error") && b["error"].is_string() ? b["error"].get<std::string>() : "";
+}
+
+// Sends text as it stands on one connection to 127.0.0.1:port and returns all that the server
+// sends until it closes the connection; nothing when it is still open after the timeout.
+std::optional<std::string> exchange(int port, const std::string& text, std::chrono::milliseconds timeout) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::nullopt;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::optional<std::string> got;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size())) {
+        std::string data;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                continue;
+            char buf[4096];
+            const ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                got = std::move(data);
+                break;
+            }
+            data.append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    return got;
 }
 
 Result put_value(const TestServer& s, const std::string& loc, const std::string& name, const std::string& body) {
@@ -384,6 +425,21 @@ TEST(HttpApi, ImagesArePngOrRawOnceTheCameraDelivers) {
     EXPECT_EQ(header["img_ext_prm"]["height"], 1024);
     EXPECT_EQ(header["img_ext_prm"]["length"], 1280 * 1024);
     EXPECT_EQ(r->body.size(), 1280u * 1024u);
+}
+
+// HEAD of a stream is its head alone: no parts follow, and the connection serves the next request.
+TEST(HttpApi, HeadOfAStreamIsItsHeadWithoutParts) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    ASSERT_TRUE(s.start_acquisition("CAM1"));
+    auto got = exchange(s.port(),
+                        "HEAD /api/locations/CAM1/stream?max_fps=20 HTTP/1.1\r\nHost: x\r\n\r\n"
+                        "GET /api/locations HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+                        std::chrono::seconds(10));
+    ASSERT_TRUE(got) << "the connection stayed open: the stream went on after the HEAD";
+    EXPECT_THAT(*got, HasSubstr("multipart/x-mixed-replace; boundary=frame"));
+    EXPECT_THAT(*got, ::testing::Not(HasSubstr("--frame")));
+    EXPECT_THAT(*got, HasSubstr("\"locations\""));
 }
 
 TEST(HttpApi, StreamSendsOnePngPartPerNewImage) {
