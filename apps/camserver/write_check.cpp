@@ -76,7 +76,11 @@ std::optional<double> integer_of(const ClientValue& value) {
     return std::nullopt;
 }
 
-std::optional<WriteVerdict> check_conf_file(const std::string& name, const std::string& text) {
+// Longest file name the file system takes (NAME_MAX).
+constexpr size_t max_file_name = 255;
+
+std::optional<WriteVerdict> check_conf_file(const std::string& name, const std::string& text,
+                                            const std::string& location) {
     auto bad = [&](const std::string& reason) {
         return refuse(400, name + ": file name \"" + text + "\" refused: " + reason +
                                "; the feature file lies in the working directory");
@@ -87,6 +91,13 @@ std::optional<WriteVerdict> check_conf_file(const std::string& name, const std::
         if (c < 0x20 || c == 0x7f)
             return refuse(400, name + ": file name refused: it contains the control character " +
                                    std::to_string(static_cast<int>(c)));
+    // The feature file is "<location>_<text>": a save under a name the file system refuses
+    // fails with the camera's node map in hand and takes the location off line.
+    const size_t file = location.size() + 1 + text.size();
+    if (file > max_file_name)
+        return refuse(400, name + ": file name of " + std::to_string(text.size()) + " bytes refused: the feature file " +
+                               location + "_... would have " + std::to_string(file) + " bytes, more than the " +
+                               std::to_string(max_file_name) + " a file name may have");
     return std::nullopt;
 }
 
@@ -95,7 +106,7 @@ std::optional<WriteVerdict> check_own(const PropertySnapshot& p, const D_fct& pr
         return refuse(403, p.name + ": the property is a status of the location and is read-only");
     if (p.name == "CONF.FILE")
         if (auto* t = std::get_if<std::string>(&value))
-            return check_conf_file(p.name, *t);
+            return check_conf_file(p.name, *t, property.owner() ? property.owner()->name() : "");
     for (const auto& l : own_limits) {
         if (p.name != l.name)
             continue;

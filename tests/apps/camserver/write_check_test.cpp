@@ -136,6 +136,12 @@ TEST_F(WriteCheck, FileNamesAndNulCharactersAreRefused) {
     EXPECT_THAT(write("CONF.FILE", std::string("sub/x")).message, HasSubstr("\"/\""));
     EXPECT_THAT(write("CONF.FILE", std::string("..x")).message, HasSubstr("\"..\""));
     EXPECT_THAT(write("CONF.FILE", std::string("a\tb")).message, HasSubstr("control character 9"));
+    // The feature file "<location>_<CONF.FILE>" must be a name the file system takes (255 bytes):
+    // a failed save takes the location off line.
+    EXPECT_TRUE(write("CONF.FILE", std::string(200, 'f')).ok());
+    auto too_long = write("CONF.FILE", std::string(300, 'f'));
+    EXPECT_EQ(too_long.status, 400);
+    EXPECT_THAT(too_long.message, AllOf(HasSubstr("300"), HasSubstr("255")));
     auto nul = write("CONF.FILE", std::string("x\0y", 3));
     EXPECT_EQ(nul.status, 400);
     EXPECT_THAT(nul.message, HasSubstr("NUL"));
