@@ -20,6 +20,9 @@ using nlohmann::json;
 
 namespace {
 
+// One part per 1000 s at the slowest.
+constexpr double min_stream_fps = 0.001;
+
 bcam_base* camera_or_404(HttpApi& api, const std::string& name, Response& res) {
     EqFct* loc = find_location_or_404(api.camera_server(), name, res);
     if (!loc)
@@ -135,8 +138,10 @@ void install_image_routes(Router& http, HttpApi& api) {
             const std::string text = req.get_param_value("max_fps");
             char* end = nullptr;
             fps = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !(fps > 0))
-                return reply_error(res, 400, "max_fps " + text + " refused: a positive number is needed");
+            // Far below the minimum the period between parts overflows the clock (1e-300: 1e300 s).
+            if (text.empty() || *end != '\0' || !(fps >= min_stream_fps))
+                return reply_error(res, 400, "max_fps " + text + " refused: a number from 0.001 to 50 is needed "
+                                                                 "(more counts as 50)");
             fps = std::min(fps, 50.0);
         }
         auto format = format_or_400(req, "png", true, res);
@@ -144,6 +149,10 @@ void install_image_routes(Router& http, HttpApi& api) {
             return;
         if (format->encoding == Encoding::raw)
             return reply_error(res, 400, "format raw refused for a stream: png or jpeg");
+        if (req.method == "HEAD") {  // the head the stream would start with, and no parts
+            res.set_header("Cache-Control", "no-store");
+            return res.set_content("", "multipart/x-mixed-replace; boundary=frame");
+        }
         auto slot = stream_slot_or_503(api, res);
         if (!slot)
             return;
@@ -154,7 +163,7 @@ void install_image_routes(Router& http, HttpApi& api) {
     });
 
     http.Get(R"(/api/locations/([^/]+)/live)", [&api](const Request& req, Response& res) {
-        if (!wants_websocket(req))
+        if (req.method == "HEAD" || !wants_websocket(req))
             return reply_error(res, 426, "GET " + req.matches[0] + " upgrades to a WebSocket (Upgrade: websocket)");
         auto format = format_or_400(req, "jpeg", false, res);
         if (!format)

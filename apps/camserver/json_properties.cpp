@@ -220,9 +220,22 @@ std::optional<json> property_json(const EqFct& location, const std::string& name
 }
 
 std::optional<ClientValue> client_value_from_body(const std::string& body, std::string* error) {
-    json doc = json::parse(body, nullptr, false);
-    if (doc.is_discarded()) {
-        *error = "the request body is not valid JSON";
+    if (body.find_first_not_of(" \t\r\n") == std::string::npos) {
+        *error = "the request body is empty: a JSON object {\"value\": ...} is needed";
+        return std::nullopt;
+    }
+    json doc;
+    try {
+        doc = json::parse(body);
+    } catch (const json::exception& e) {
+        // The parser's words name the place and the trouble ("number overflow parsing '1e400'"),
+        // without the library's "[json.exception...]" tag.
+        std::string why = e.what();
+        if (const size_t tag_end = why.find("] "); why.starts_with("[json.exception") && tag_end != std::string::npos)
+            why.erase(0, tag_end + 2);
+        if (why.size() > 200)  // "last read" may quote a whole long text
+            why = why.substr(0, 197) + "...";
+        *error = "the request body is not valid JSON (" + why + ")";
         return std::nullopt;
     }
     if (!doc.is_object() || !doc.contains("value")) {

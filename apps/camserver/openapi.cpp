@@ -117,7 +117,7 @@ json openapi_json() {
                        {"400", error_answer("Bad format, quality or scale")},
                        {"404", error_answer("Unknown location or no image yet")}}}};
     json stream_params = image_params(true, false, "png");
-    stream_params.push_back(query_param("max_fps", "Parts per second at most", {{"type", "number"}, {"default", 5}, {"maximum", 50}}));
+    stream_params.push_back(query_param("max_fps", "Parts per second at most", {{"type", "number"}, {"default", 5}, {"minimum", 0.001}, {"maximum", 50}}));
     paths["/api/locations/{loc}/stream"]["get"] = {
         {"summary", "multipart/x-mixed-replace stream: one PNG or JPEG part per new image (X-Frame, X-Timestamp)"},
         {"parameters", std::move(stream_params)},

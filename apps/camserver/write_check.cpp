@@ -62,7 +62,25 @@ constexpr OwnLimit own_limits[] = {
     {"SERIAL", 0, 2147483647.0, "0 for any camera, else its serial number"},
 };
 
-std::optional<WriteVerdict> check_conf_file(const std::string& name, const std::string& text) {
+// The location's parameters whose limits it sets from what the camera offers (the trigger
+// sources) or that have fixed ones: a value outside them would stop acquisition or be put
+// back without a word, so it is refused while the limits form a range.
+constexpr const char* own_ranged[] = {"ACQ.TRIGGER.MODE", "ACQ.TRIGGER.SEL", "FRAME.TRIGGER.MODE",
+                                      "FRAME.TRIGGER.SEL", "FORMAT.OUT.TRUNCATE", "BINNING.X", "BINNING.Y"};
+
+// A whole number a 32-bit property takes; anything else the property refuses with its own reason.
+std::optional<double> integer_of(const ClientValue& value) {
+    auto x = number_of(value);
+    if (x && std::isfinite(*x) && *x == std::floor(*x) && std::fabs(*x) <= 2147483648.0)
+        return x;
+    return std::nullopt;
+}
+
+// Longest file name the file system takes (NAME_MAX).
+constexpr size_t max_file_name = 255;
+
+std::optional<WriteVerdict> check_conf_file(const std::string& name, const std::string& text,
+                                            const std::string& location) {
     auto bad = [&](const std::string& reason) {
         return refuse(400, name + ": file name \"" + text + "\" refused: " + reason +
                                "; the feature file lies in the working directory");
@@ -73,6 +91,13 @@ std::optional<WriteVerdict> check_conf_file(const std::string& name, const std::
         if (c < 0x20 || c == 0x7f)
             return refuse(400, name + ": file name refused: it contains the control character " +
                                    std::to_string(static_cast<int>(c)));
+    // The feature file is "<location>_<text>": a save under a name the file system refuses
+    // fails with the camera's node map in hand and takes the location off line.
+    const size_t file = location.size() + 1 + text.size();
+    if (file > max_file_name)
+        return refuse(400, name + ": file name of " + std::to_string(text.size()) + " bytes refused: the feature file " +
+                               location + "_... would have " + std::to_string(file) + " bytes, more than the " +
+                               std::to_string(max_file_name) + " a file name may have");
     return std::nullopt;
 }
 
@@ -81,16 +106,23 @@ std::optional<WriteVerdict> check_own(const PropertySnapshot& p, const D_fct& pr
         return refuse(403, p.name + ": the property is a status of the location and is read-only");
     if (p.name == "CONF.FILE")
         if (auto* t = std::get_if<std::string>(&value))
-            return check_conf_file(p.name, *t);
+            return check_conf_file(p.name, *t, property.owner() ? property.owner()->name() : "");
     for (const auto& l : own_limits) {
         if (p.name != l.name)
             continue;
-        // What is no 32-bit integer the property refuses with its own reason.
-        auto x = number_of(value);
-        if (x && std::isfinite(*x) && *x == std::floor(*x) && std::fabs(*x) <= 2147483648.0 &&
-            (*x < l.min || *x > l.max))
+        auto x = integer_of(value);
+        if (x && (*x < l.min || *x > l.max))
             return refuse(400, p.name + ": value " + format_number(*x) + " refused: outside " +
                                    format_number(l.min) + ".." + format_number(l.max) + " (" + l.meaning + ")");
+    }
+    for (const char* ranged : own_ranged) {
+        if (p.name != ranged || !p.min || !p.max || !(*p.min < *p.max))
+            continue;
+        auto x = integer_of(value);
+        if (x && (*x < *p.min || *x > *p.max))
+            return refuse(400, p.name + ": value " + format_number(*x) + " refused: outside " +
+                                   format_number(*p.min) + ".." + format_number(*p.max) +
+                                   " (the limits the location shows)");
     }
     return std::nullopt;
 }

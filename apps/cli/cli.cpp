@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <ostream>
 #include <thread>
 
@@ -274,6 +275,11 @@ int cmd_conf(ApiClient& api, std::ostream& out, const std::string& loc, const ch
         }
         if (p["value"] == -1)
             throw CliError(loc + ": the features were not " + what + " (" + property + " = -1, see the server's log)");
+        // Off line the request waits for the camera: say so now rather than at the timeout.
+        json online = api.get_json(property_path(loc, "ONLINE"));
+        if (online["value"] == 0)
+            throw CliError(loc + " is off line: " + property + " = 1 stays requested, and the features are " + what +
+                           " when the camera returns");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // poll period of the request
     }
     throw CliError(loc + ": " + property + " did not return to 0 or -1 within " + std::to_string(timeout_s) + " s");
@@ -312,7 +318,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     snap->add_option("FILE", file, "PNG file to write")->required();
     auto* watch = app.add_subcommand("watch", "Frame rate and counter, updated in place until Ctrl-C");
     watch->add_option("LOC", loc, "Location")->required();
-    watch->add_option("--count", count, "Stop after this many updates")->check(CLI::NonNegativeNumber);
+    watch->add_option("--count", count, "Stop after this many updates")->check(CLI::Range(0, std::numeric_limits<int>::max()));
     watch->add_option("--interval", interval_ms, "Milliseconds between updates")->check(CLI::Range(10, 60000));
     auto* save = app.add_subcommand("save", "Save the camera's features to its feature file (CONF.SAVE)");
     save->add_option("LOC", loc, "Location")->required();

@@ -2,6 +2,7 @@
 // back-end's value setters of the host's camera parameter properties.
 //
 // None of these takes a lock: the feature tree's passes own the locking (cbk_mx).
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -95,15 +96,17 @@ bool pylon_prop::set_feature()
         int r = p->new_value();
         const int lo = p->get_min();
         const int hi = p->get_max();
-        if (lo < hi && r < lo) {
-            pInt->SetValue(lo, true);
+        if (lo < hi && r < lo)
             r = lo;
-        } else if (lo < hi && r > hi) {
-            pInt->SetValue(hi, true);
+        else if (lo < hi && r > hi)
             r = hi;
-        } else {
-            pInt->SetValue(r, true);
-        }
+        // Limits of the property that are no range leave the value as it is, but the node
+        // takes nothing outside its own (OffsetX at full width allows 0 only): a value it
+        // would refuse would take the location off line, and the pending write with it
+        // would fail every set-up after.
+        if (minVal.ival <= maxVal.ival)
+            r = std::clamp(r, minVal.ival, maxVal.ival);
+        pInt->SetValue(r, true);
         p->settle_applied(r, taken);
         currentVal.ival = int_value_from_node();
         first = false;
@@ -262,10 +265,8 @@ bool pylon_prop::set_whole_feature(D_cam_param_int* p)
     }
     const int64_t lo = pInt->GetMin();
     const int64_t hi = pInt->GetMax();
-    if (lo < hi && target < lo)
-        target = lo;
-    else if (lo < hi && target > hi)
-        target = hi;
+    if (lo <= hi)
+        target = std::clamp(target, lo, hi);
     pInt->SetValue(target, true);
     currentVal.ival = IsReadable(node) ? int_value_from_node() : narrow_int(target);
     if (!IsReadable(node))

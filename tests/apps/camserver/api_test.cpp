@@ -2,6 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <map>
 #include <set>
 
@@ -22,6 +28,41 @@ json body_of(const Result& r) { return r ? json::parse(r->body, nullptr, false) 
 std::string error_of(const Result& r) {
     auto b = body_of(r);
     return b.is_object() && b.contains("error") && b["error"].is_string() ? b["error"].get<std::string>() : "";
+}
+
+// Sends text as it stands on one connection to 127.0.0.1:port and returns all that the server
+// sends until it closes the connection; nothing when it is still open after the timeout.
+std::optional<std::string> exchange(int port, const std::string& text, std::chrono::milliseconds timeout) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::nullopt;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::optional<std::string> got;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size())) {
+        std::string data;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                continue;
+            char buf[4096];
+            const ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                got = std::move(data);
+                break;
+            }
+            data.append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    return got;
 }
 
 Result put_value(const TestServer& s, const std::string& loc, const std::string& name, const std::string& body) {
@@ -135,6 +176,8 @@ TEST(HttpApi, ErrorAnswersAreJsonWithTheRightStatus) {
     };
     const std::string long_text(3000, 'x');
     for (const Bad& b : {Bad{"START", "{\"value\": ", "JSON"},
+                         Bad{"START", "", "empty"},
+                         Bad{"START", R"({"value": 1e400})", "1e400"},
                          Bad{"START", "[1]", "{\"value\""},
                          Bad{"START", R"({"other": 1})", "{\"value\""},
                          Bad{"START", R"({"value": [1, 2]})", "[1,2]"},
@@ -166,6 +209,11 @@ TEST(HttpApi, ErrorAnswersAreJsonWithTheRightStatus) {
 
     r = c.Get("/api/locations/CAM1/stream?max_fps=fast");
     EXPECT_EQ(r->status, 400);
+    // So slow that the period between parts would overflow the clock: refused, not streamed.
+    r = c.Get("/api/locations/CAM1/stream?max_fps=1e-300");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400);
+    EXPECT_THAT(error_of(r), AllOf(HasSubstr("1e-300"), HasSubstr("0.001 to 50")));
     r = c.Get("/api/locations/CAM1/image?format=gif");
     EXPECT_EQ(r->status, 400);
     EXPECT_TRUE(s.online("CAM1"));  // none of it disturbed the location
@@ -195,6 +243,10 @@ TEST(HttpApi, WritesTheLocationCannotTakeAreRefusedAtTheDoor) {
                          Bad{"START", R"({"value": 2})", 400, "0..1"},
                          Bad{"TCP.PORT", R"({"value": 70000})", 400, "0..65535"},
                          Bad{"SERIAL", R"({"value": -5})", 400, "-5"},
+                         Bad{"ACQ.TRIGGER.SEL", R"({"value": 99})", 400, "99 refused: outside 0.."},
+                         Bad{"FRAME.TRIGGER.MODE", R"({"value": 5})", 400, "0..1"},
+                         Bad{"FORMAT.OUT.TRUNCATE", R"({"value": 99})", 400, "-32..31"},
+                         Bad{"BINNING.X", R"({"value": 17})", 400, "1..16"},
                          Bad{"ERROR.TEXT", R"({"value": "fine"})", 403, "status"},
                          Bad{"CAMERA.STATUS", R"({"value": "Online"})", 403, "status"},
                          Bad{"FRAME.COUNTER", R"({"value": 0})", 403, "status"},
@@ -231,6 +283,8 @@ TEST(HttpApi, WritesTheLocationCannotTakeAreRefusedAtTheDoor) {
 
     EXPECT_EQ(feature("FORMAT.OUT")["pending"], 0);
     EXPECT_EQ(feature("START")["value"], 0);
+    EXPECT_EQ(feature("ACQ.TRIGGER.SEL")["pending"], 0);
+    EXPECT_EQ(feature("FORMAT.OUT.TRUNCATE")["pending"], 0);
     EXPECT_TRUE(s.online("CAM1"));
     EXPECT_TRUE(eventually([&] { return feature("EXPOSURETIMERAW")["value"] == lo; })) << value;
     EXPECT_FALSE(std::filesystem::exists(s.dir() / "CAM1_x"));
@@ -268,6 +322,32 @@ TEST(HttpApi, ExposureWriteIsPendingUntilTheCameraTakesIt) {
         auto q = s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW");
         return q.is_object() && q["value"] == 7000 && q["changed"] == false;
     })) << s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW").dump();
+}
+
+// At full width OffsetX allows 0 only. A write of 2 is on its increment and is answered as
+// clamped to 0: the camera's write pass must do so, and the location stay on line with it.
+TEST(HttpApi, AWriteOutsideLimitsThatAllowOneValueIsClampedAndTheLocationStaysOnLine) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    const json offset = s.get_json("/api/locations/CAM1/properties/OFFSETX");
+    ASSERT_EQ(offset["min"], 0) << offset.dump();
+    ASSERT_EQ(offset["max"], 0) << offset.dump();
+    auto r = put_value(s, "CAM1", "OFFSETX", R"({"value": 2})");
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << r->body;
+    EXPECT_THAT(body_of(r).value("note", ""), HasSubstr("clamped to 0"));
+    EXPECT_TRUE(eventually([&] {
+        auto q = s.get_json("/api/locations/CAM1/properties/OFFSETX");
+        return q.is_object() && q["value"] == 0 && q["changed"] == false;
+    })) << s.get_json("/api/locations/CAM1/properties/OFFSETX").dump();
+    // A later write still reaches the camera: the location did not go off line meanwhile.
+    ASSERT_EQ(put_value(s, "CAM1", "EXPOSURETIMERAW", R"({"value": 7000})")->status, 200);
+    EXPECT_TRUE(eventually([&] {
+        auto q = s.get_json("/api/locations/CAM1/properties/EXPOSURETIMERAW");
+        return q.is_object() && q["value"] == 7000 && q["changed"] == false;
+    }));
+    EXPECT_TRUE(s.online("CAM1")) << s.location("CAM1").dump();
+    EXPECT_EQ(s.location("CAM1")["error_code"], 0) << s.location("CAM1").dump();
 }
 
 // PNG header fields: width, height, bit depth, colour type.
@@ -345,6 +425,21 @@ TEST(HttpApi, ImagesArePngOrRawOnceTheCameraDelivers) {
     EXPECT_EQ(header["img_ext_prm"]["height"], 1024);
     EXPECT_EQ(header["img_ext_prm"]["length"], 1280 * 1024);
     EXPECT_EQ(r->body.size(), 1280u * 1024u);
+}
+
+// HEAD of a stream is its head alone: no parts follow, and the connection serves the next request.
+TEST(HttpApi, HeadOfAStreamIsItsHeadWithoutParts) {
+    TestServer s;
+    ASSERT_TRUE(s.wait_ready());
+    ASSERT_TRUE(s.start_acquisition("CAM1"));
+    auto got = exchange(s.port(),
+                        "HEAD /api/locations/CAM1/stream?max_fps=20 HTTP/1.1\r\nHost: x\r\n\r\n"
+                        "GET /api/locations HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+                        std::chrono::seconds(10));
+    ASSERT_TRUE(got) << "the connection stayed open: the stream went on after the HEAD";
+    EXPECT_THAT(*got, HasSubstr("multipart/x-mixed-replace; boundary=frame"));
+    EXPECT_THAT(*got, ::testing::Not(HasSubstr("--frame")));
+    EXPECT_THAT(*got, HasSubstr("\"locations\""));
 }
 
 TEST(HttpApi, StreamSendsOnePngPartPerNewImage) {

@@ -32,6 +32,9 @@ protected:
     WriteCheck() {
         own<D_cam_param_int>("FORMAT.OUT output format", 0, 2);
         own<D_cam_param_int>("START acquisition start", 0, 1);
+        own<D_cam_param_int>("ACQ.TRIGGER.SEL trigger source", 0, 2);
+        own<D_cam_param_int>("FRAME.TRIGGER.SEL trigger source", -1, -1);  // the camera offers none
+        own<D_cam_param_int>("FORMAT.OUT.TRUNCATE bit shift", -32, 31);
         props_.push_back(std::make_unique<D_int>("TCP.PORT port", &loc_));
         props_.push_back(std::make_unique<D_int>("SERIAL serial", &loc_));
         props_.push_back(std::make_unique<D_int>("FRAME.COUNTER frames", &loc_, mirva::not_persisted));
@@ -107,6 +110,20 @@ TEST_F(WriteCheck, OwnPropertiesRefuseValuesOutsideTheirRange) {
     EXPECT_TRUE(write("SERIAL", int64_t{21000901}).ok());
 }
 
+// Parameters whose limits the location sets from what the camera offers (its trigger
+// sources): a value outside them would stop acquisition, so it is refused naming them.
+TEST_F(WriteCheck, OwnParametersRefuseValuesOutsideTheLimitsTheyShow) {
+    EXPECT_TRUE(write("ACQ.TRIGGER.SEL", int64_t{2}).ok());
+    auto v = write("ACQ.TRIGGER.SEL", int64_t{99});
+    EXPECT_EQ(v.status, 400);
+    EXPECT_THAT(v.message, AllOf(HasSubstr("ACQ.TRIGGER.SEL"), HasSubstr("99"), HasSubstr("0..2")));
+    EXPECT_EQ(write("ACQ.TRIGGER.SEL", std::string("-7")).status, 400);
+    EXPECT_THAT(write("FORMAT.OUT.TRUNCATE", int64_t{99}).message, HasSubstr("-32..31"));
+    EXPECT_TRUE(write("FORMAT.OUT.TRUNCATE", int64_t{-32}).ok());
+    // Limits that are no range say nothing: the write goes to the property.
+    EXPECT_TRUE(write("FRAME.TRIGGER.SEL", int64_t{1}).ok());
+}
+
 TEST_F(WriteCheck, StatusPropertiesAndReadOnlyFeaturesAre403) {
     EXPECT_EQ(write("FRAME.COUNTER", int64_t{5}).status, 403);
     auto v = write("SENSORWIDTH", int64_t{100});
@@ -119,6 +136,12 @@ TEST_F(WriteCheck, FileNamesAndNulCharactersAreRefused) {
     EXPECT_THAT(write("CONF.FILE", std::string("sub/x")).message, HasSubstr("\"/\""));
     EXPECT_THAT(write("CONF.FILE", std::string("..x")).message, HasSubstr("\"..\""));
     EXPECT_THAT(write("CONF.FILE", std::string("a\tb")).message, HasSubstr("control character 9"));
+    // The feature file "<location>_<CONF.FILE>" must be a name the file system takes (255 bytes):
+    // a failed save takes the location off line.
+    EXPECT_TRUE(write("CONF.FILE", std::string(200, 'f')).ok());
+    auto too_long = write("CONF.FILE", std::string(300, 'f'));
+    EXPECT_EQ(too_long.status, 400);
+    EXPECT_THAT(too_long.message, AllOf(HasSubstr("300"), HasSubstr("255")));
     auto nul = write("CONF.FILE", std::string("x\0y", 3));
     EXPECT_EQ(nul.status, 400);
     EXPECT_THAT(nul.message, HasSubstr("NUL"));

@@ -139,6 +139,10 @@ TEST(Cli, EveryFailureIsOneLineAndNonZero) {
     EXPECT_EQ(lines(r.err), 1u);
     r = cli({"frobnicate"});
     EXPECT_NE(r.code, 0);
+    // A count out of range names the range a person can read.
+    r = cli({"--server", "http://127.0.0.1:1", "watch", "CAM1", "--count", "-1"});
+    EXPECT_NE(r.code, 0);
+    EXPECT_THAT(r.err, HasSubstr("0 to 2147483647"));
 }
 
 TEST(Cli, SnapWatchSaveAndLoad) {
@@ -166,6 +170,14 @@ TEST(Cli, SnapWatchSaveAndLoad) {
     r = cli(s, {"load", "CAM1", "--timeout", "20"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("loaded"));
+
+    // Off line the request waits for the camera: said at once, not after the timeout.
+    ASSERT_EQ(s.client().Post("/api/emulator/cameras/21000901/unplug", "", "application/json")->status, 200);
+    ASSERT_TRUE(eventually([&] { return !s.online("CAM1"); }));
+    r = cli(s, {"save", "CAM1", "--timeout", "1"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_THAT(r.err, HasSubstr("CAM1 is off line: CONF.SAVE = 1 stays requested"));
+    EXPECT_EQ(lines(r.err), 1u) << r.err;
 }
 
 // The installed programs themselves: exit status and message of the real executables.

@@ -15,6 +15,7 @@
 #include <mirva/server.h>
 
 #include "camera/host_threads.h"
+#include "properties/client_value.h"
 
 std::mutex bcam_base::img_loc_mx;
 EqFct* bcam_base::sender_loc = nullptr;
@@ -75,12 +76,12 @@ std::optional<std::string> HookedInt::stored_text() const {
 }
 
 WriteResult StatsThreshold::client_write(const ClientValue& value) {
-    double v = 0;
-    if (const auto* i = std::get_if<int64_t>(&value)) v = static_cast<double>(*i);
-    else if (const auto* d = std::get_if<double>(&value)) v = *d;
-    if ((std::holds_alternative<int64_t>(value) || std::holds_alternative<double>(value)) && !(v >= 0 && v <= 65535)) {
+    // The limit holds for a number in any form a client sends (a numeric text included).
+    std::string reason;
+    const std::optional<double> v = detail::client_number(value, &reason);
+    if (v && !(*v >= 0 && *v <= 65535)) {
         char text[64];
-        std::snprintf(text, sizeof text, "%g", v);
+        std::snprintf(text, sizeof text, "%g", *v);
         return WriteResult::refuse(WriteResult::bad_value,
                                    name() + " " + text + " refused: a pixel value from 0 to 65535 is needed");
     }

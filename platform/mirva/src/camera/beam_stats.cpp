@@ -6,7 +6,9 @@
 #include "camera/beam_stats_kernels.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -123,16 +125,38 @@ bool parse_stats_window(const std::string& text, StatsOptions& options, std::str
         options.win_x = options.win_y = options.win_w = options.win_h = 0;
         return true;
     }
-    int x = 0, y = 0, w = 0, h = 0, used = 0;
-    if (std::sscanf(text.c_str(), " %d %d %d %d %n", &x, &y, &w, &h, &used) != 4 ||
-        static_cast<size_t>(used) != text.size() || w < 0 || h < 0) {
+    // Four integers and nothing else but blanks; each is read whole, so that a number past
+    // 32 bits is refused instead of wrapping into another window.
+    long long v[4] = {};
+    const char* at = text.c_str();
+    bool fits = true;
+    for (long long& x : v) {
+        char* end = nullptr;
+        errno = 0;
+        x = std::strtoll(at, &end, 10);
+        if (end == at) {
+            at = nullptr;
+            break;
+        }
+        if (errno == ERANGE || x < std::numeric_limits<int>::min() || x > std::numeric_limits<int>::max())
+            fits = false;
+        at = end;
+    }
+    if (at)
+        at += std::strspn(at, " \t\n\r");
+    if (!at || *at != '\0' || v[2] < 0 || v[3] < 0) {
         error = "STATS.WINDOW '" + text + "' refused: four integers x y w h (sensor pixels, w and h >= 0), or empty";
         return false;
     }
-    options.win_x = x;
-    options.win_y = y;
-    options.win_w = w;
-    options.win_h = h;
+    if (!fits) {
+        error = "STATS.WINDOW '" + text + "' refused: x and y from -2147483648 to 2147483647, w and h from 0 to "
+                "2147483647 (sensor pixels)";
+        return false;
+    }
+    options.win_x = static_cast<int>(v[0]);
+    options.win_y = static_cast<int>(v[1]);
+    options.win_w = static_cast<int>(v[2]);
+    options.win_h = static_cast<int>(v[3]);
     return true;
 }
 

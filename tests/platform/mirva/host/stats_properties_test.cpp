@@ -89,9 +89,26 @@ TEST(StatsProperties, StatisticsAreReadOnlyRunTimeStateAndTheSettingsAreChecked)
     EXPECT_EQ(r.code, mirva::WriteResult::bad_value);
     EXPECT_THAT(r.message, testing::HasSubstr("STATS.THRESHOLD 70000 refused"));
     EXPECT_EQ(cam.stats_threshold_.value(), 0);
+    // The limit holds for a number sent as a text as well.
+    for (const char* text : {"70000", "-5", " 65536 "}) {
+        r = cam.stats_threshold_.client_write(std::string(text));
+        EXPECT_EQ(r.code, mirva::WriteResult::bad_value) << text;
+        EXPECT_THAT(r.message, testing::HasSubstr("0 to 65535")) << text;
+    }
+    EXPECT_EQ(cam.stats_threshold_.value(), 0);
+    ASSERT_EQ(cam.stats_threshold_.client_write(std::string("65535")).code, mirva::WriteResult::ok);
+    EXPECT_EQ(cam.stats_threshold_.value(), 65535);
     r = cam.stats_window_.client_write(std::string("1 2 x 4"));
     EXPECT_EQ(r.code, mirva::WriteResult::bad_value);
     EXPECT_EQ(cam.stats_window_.value(), "");
+    // Numbers past 32 bits are refused naming the limit, not wrapped into another window.
+    for (const char* text : {"99999999999 0 10 10", "0 0 2147483648 10", "0 -2147483649 10 10"}) {
+        r = cam.stats_window_.client_write(std::string(text));
+        EXPECT_EQ(r.code, mirva::WriteResult::bad_value) << text;
+        EXPECT_THAT(r.message, testing::HasSubstr("2147483647")) << text;
+    }
+    EXPECT_EQ(cam.stats_window_.value(), "");
+    ASSERT_EQ(cam.stats_window_.client_write(std::string("-2147483648 0 2147483647 10")).code, mirva::WriteResult::ok);
     ASSERT_EQ(cam.stats_threshold_.client_write(int64_t{12}).code, mirva::WriteResult::ok);
     ASSERT_EQ(cam.stats_window_.client_write(std::string("")).code, mirva::WriteResult::ok);
     EXPECT_EQ(cam.stats_threshold_.stored_text(), "12");

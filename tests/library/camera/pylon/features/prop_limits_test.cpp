@@ -20,7 +20,15 @@ const char* const kLimitsXml = R"(<?xml version="1.0" encoding="utf-8"?>
     <pFeature>Wide</pFeature>
     <pFeature>Gain</pFeature>
     <pFeature>Destination</pFeature>
+    <pFeature>Pinned</pFeature>
   </Category>
+  <Integer Name="Pinned">
+    <Description>An offset at full width: 0 is its only value</Description>
+    <Value>0</Value>
+    <Min>0</Min>
+    <Max>0</Max>
+    <Inc>2</Inc>
+  </Integer>
   <Integer Name="Unbounded">
     <Description>An integer register without limits</Description>
     <Value>5</Value>
@@ -64,6 +72,22 @@ protected:
         return f;
     }
 };
+
+// Limits of one value: a write of another is held to it, not sent to a node that would
+// refuse it (and take the location off line with the write still pending).
+TEST_F(PropLimits, IntegerWriteIsHeldToANodeThatAllowsOneValue)
+{
+    pylon_prop* f = Published("Pinned");
+    D_cam_param_int* p = f->d_fct.ival;
+    ASSERT_EQ(p->get_min(), 0);
+    ASSERT_EQ(p->get_max(), 0);
+    f->first = false;
+    ASSERT_EQ(p->client_write(int64_t{2}).code, mirva::WriteResult::ok);
+    EXPECT_FALSE(f->set_feature());
+    EXPECT_EQ(map->GetIntegerUnchecked("Pinned"), 0);
+    EXPECT_EQ(p->value(), 0);
+    EXPECT_FALSE(f->is_changed());
+}
 
 TEST_F(PropLimits, IntegerBeyond32BitsSaturatesInLimitsValueAndIncrement)
 {
