@@ -210,7 +210,10 @@ int cmd_set(ApiClient& api, std::ostream& out, const std::string& loc, const std
         out << p.dump(2) << "\n";
         return 0;
     }
-    out << loc << " " << name << " = " << shown_value(p) << unit_text(p) << pending_text(p) << "\n";
+    if (p.contains("value"))
+        out << loc << " " << name << " = " << shown_value(p) << unit_text(p) << pending_text(p) << "\n";
+    else  // 202: the camera went away as the value was written; the location keeps it
+        out << loc << " " << name << ": " << value << " kept until the camera returns\n";
     if (p.contains("note") && p["note"].is_string())
         out << "note: " << p["note"].get<std::string>() << "\n";
     return 0;

@@ -3,11 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "../camserver/test_server.h"
@@ -190,6 +194,64 @@ Run run_program(const std::string& command) {
     const int status = pclose(p);
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+}
+
+// A server on 127.0.0.1 that answers one request with `reply` and closes.
+class OneAnswerServer {
+public:
+    explicit OneAnswerServer(std::string reply) : reply_(std::move(reply)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&at), size) != 0 || ::listen(fd_, 1) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&at), &size) != 0)
+            return;
+        port_ = ntohs(at.sin_port);
+        thread_ = std::thread([this] {
+            const int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            std::string request;
+            char buffer[4096];
+            // The head, then as many body bytes as it announces.
+            for (ssize_t n; (n = ::recv(c, buffer, sizeof buffer, 0)) > 0;) {
+                request.append(buffer, static_cast<size_t>(n));
+                const size_t head_end = request.find("\r\n\r\n");
+                const size_t length_at = request.find("Content-Length: ");
+                if (head_end != std::string::npos &&
+                    (length_at == std::string::npos ||
+                     request.size() >= head_end + 4 + std::stoul(request.substr(length_at + 16))))
+                    break;
+            }
+            ::send(c, reply_.data(), reply_.size(), MSG_NOSIGNAL);
+            ::close(c);
+        });
+    }
+    ~OneAnswerServer() {
+        ::shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        ::close(fd_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    std::string reply_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+// A write the location keeps for a camera that went away (202) is said so, not shown as "= null".
+TEST(Cli, AWriteKeptForTheCameraSaysSo) {
+    const std::string body = R"({"name":"EXPOSURETIMERAW","note":"the camera went away; the value is written when it returns"})";
+    OneAnswerServer server("HTTP/1.1 202 Accepted\r\nContent-Type: application/json\r\nContent-Length: " +
+                           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    const auto r = cli({"--server", server.url(), "set", "CAM1", "EXPOSURETIMERAW", "5000"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("CAM1 EXPOSURETIMERAW: 5000 kept until the camera returns"));
+    EXPECT_THAT(r.out, HasSubstr("note: the camera went away"));
+    EXPECT_THAT(r.out, Not(HasSubstr("null")));
 }
 
 TEST(CliProgram, UnreachableServerIsNamed) {
