@@ -59,6 +59,12 @@ std::string value_text(const json& v) {
     return v.dump();
 }
 
+// A member of an object from the server, null when it has none (operator[] of a const object
+// must not be asked for a missing key).
+json member(const json& object, const char* key) {
+    return object.is_object() && object.contains(key) ? object[key] : json();
+}
+
 // A feature's value as people read it: an address in its notation ("value_text"), a feature
 // wider than 32 bits by its whole value ("value64"), else the value.
 std::string shown_value(const json& p) {
@@ -152,10 +158,11 @@ int cmd_list(ApiClient& api, std::ostream& out, bool as_json) {
             stream = count("frames_completed") + "/" + count("frames_failed") + "/" + count("underruns") + " " +
                      count("missing_packets") + "/" + count("resent_packets");
         }
-        std::snprintf(line, sizeof line, "%-12s %5s %6s %-12s %10s %7s %10s %-28s %s\n", value_text(l["name"]).c_str(),
-                      value_text(l["type"]).c_str(), value_text(l["online"]).c_str(),
-                      value_text(l["camera_status"]).c_str(), value_text(l["frame_rate"]).c_str(), fps,
-                      value_text(l["frame_counter"]).c_str(), stream.c_str(), value_text(l["error_text"]).c_str());
+        std::snprintf(line, sizeof line, "%-12s %5s %6s %-12s %10s %7s %10s %-28s %s\n", value_text(member(l, "name")).c_str(),
+                      value_text(member(l, "type")).c_str(), value_text(member(l, "online")).c_str(),
+                      value_text(member(l, "camera_status")).c_str(), value_text(member(l, "frame_rate")).c_str(), fps,
+                      value_text(member(l, "frame_counter")).c_str(), stream.c_str(),
+                      value_text(member(l, "error_text")).c_str());
         out << line;
     }
     return 0;
@@ -242,9 +249,10 @@ int cmd_watch(ApiClient& api, std::ostream& out, const std::string& loc, int cou
         json doc = api.get_json(path);
         json online, rate, counter;
         for (const auto& p : doc.value("properties", json::array())) {
-            if (p["name"] == "ONLINE") online = p["value"];
-            if (p["name"] == "FRAME.RATE") rate = p["value"];
-            if (p["name"] == "FRAME.COUNTER") counter = p["value"];
+            const json name = member(p, "name");
+            if (name == "ONLINE") online = member(p, "value");
+            if (name == "FRAME.RATE") rate = member(p, "value");
+            if (name == "FRAME.COUNTER") counter = member(p, "value");
         }
         if (as_json) {  // one object per line
             out << json{{"location", loc}, {"online", online}, {"frame_rate", rate}, {"frame_counter", counter}}.dump()

@@ -254,6 +254,16 @@ TEST(Cli, AWriteKeptForTheCameraSaysSo) {
     EXPECT_THAT(r.out, Not(HasSubstr("null")));
 }
 
+// A listing from a server that leaves fields out shows them empty.
+TEST(Cli, AListingWithoutSomeFieldsIsShown) {
+    const std::string body = R"({"locations":[{"name":"CAM9"}]})";
+    OneAnswerServer server("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    const auto r = cli({"--server", server.url(), "list"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("CAM9"));
+}
+
 TEST(CliProgram, UnreachableServerIsNamed) {
     auto r = run_program(std::string(MIRVA_CAM_EXE) + " --server http://127.0.0.1:1 get CAM1 ONLINE");
     EXPECT_EQ(r.code, 1);
