@@ -17,6 +17,12 @@ export function withContext(what, text) {
   return `${what}: ${text}`;
 }
 
+// True when the request never got an answer (the server is away); an error answer means the
+// server is there and said why.
+export function notAnswered(e) {
+  return !(e instanceof ApiError) || e.status === 0;
+}
+
 async function errorFrom(response, what) {
   let text = '';
   try {

@@ -71,6 +71,20 @@ function setConnection(ok, text) {
   imageView?.setUnreachable(!ok);
 }
 
+// A failed poll: a request that got no answer greys the page; an error answer (a location that
+// went away, a server fault) is said once per poll until that poll succeeds again, and the page
+// stays live.
+const lastPollError = { locations: '', properties: '' };
+function pollFailed(poll, e) {
+  if (api.notAnswered(e)) {
+    setConnection(false, e.message);
+    return;
+  }
+  setConnection(true, 'connected');
+  if (e.message !== lastPollError[poll]) showError(e.message);
+  lastPollError[poll] = e.message;
+}
+
 // ---- location list ----------------------------------------------------------------------------
 
 function fmtRate(r) {
@@ -148,6 +162,7 @@ async function pollLocations() {
     try {
       state.locations = await api.getLocations();
       setConnection(true, 'connected');
+      lastPollError.locations = '';
       if (!state.selected || !state.locations.some((l) => l.name === state.selected)) {
         const wanted = decodeURIComponent(location.hash.slice(1));
         const first = state.locations.find((l) => l.name === wanted) || state.locations[0];
@@ -155,7 +170,7 @@ async function pollLocations() {
       }
       renderLocations();
     } catch (e) {
-      setConnection(false, e.message);
+      pollFailed('locations', e);
     }
     try {
       state.cameras = await api.getEmulatorCameras();
@@ -302,12 +317,13 @@ async function pollProperties(gen) {
     if (!document.hidden) {
       const props = await api.getProperties(loc);
       if (gen === propsGeneration) {
+        lastPollError.properties = '';
         state.props = props;
         renderProperties();
       }
     }
   } catch (e) {
-    if (gen === propsGeneration) setConnection(false, e.message);
+    if (gen === propsGeneration) pollFailed('properties', e);
   } finally {
     if (propsInFlight === gen) propsInFlight = null;
   }

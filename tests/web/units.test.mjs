@@ -10,7 +10,7 @@ import { parseLiveHeader, rawPixels, liveQuery, InOrder, LAYOUT_MONO16, ENCODING
 import { alignRegion, fullRegion, planRegionWrites, writeRegion } from '../../web/region.js';
 import { formatIPv4, parseIPv4, formatMAC, parseMAC, wholeValue, isPending, fmt } from '../../web/feature-tree.js';
 import { imageNotice, formatAge, formatClock, scrollKeepingMiddle, QUIET_MS } from '../../web/image-view.js';
-import { withContext } from '../../web/api.js';
+import { withContext, notAnswered, ApiError } from '../../web/api.js';
 import { liveMessage } from './live-message.mjs';
 
 test('live header: every field at its offset, little-endian', () => {
@@ -237,4 +237,12 @@ test('zooming keeps the image point at the middle of the view', () => {
   assert.equal(scrollKeepingMiddle({ scroll: 1600, viewBefore: 800, before: 2400, after: 2000 }), 1200);
   assert.equal(scrollKeepingMiddle({ scroll: 0, viewBefore: 800, viewAfter: 785, before: 800, after: 1600 }), 408);
   assert.equal(scrollKeepingMiddle({ scroll: 0, viewBefore: 800, before: 0, after: 1600 }), 0);
+});
+
+test('only a request without an answer counts as the server being away', () => {
+  assert.equal(notAnswered(new ApiError('Reading the locations: server not reachable (Failed to fetch)', 0)), true);
+  assert.equal(notAnswered(new TypeError('Failed to fetch')), true);
+  // an error answer: the server is there (a location that went away, a camera feature off line)
+  assert.equal(notAnswered(new ApiError('Reading the properties of CAM9: unknown location CAM9', 404)), false);
+  assert.equal(notAnswered(new ApiError('Reading the properties of CAM1: internal error', 500)), false);
 });
