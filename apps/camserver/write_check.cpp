@@ -66,7 +66,8 @@ constexpr OwnLimit own_limits[] = {
 // sources) or that have fixed ones: a value outside them would stop acquisition or be put
 // back without a word, so it is refused while the limits form a range.
 constexpr const char* own_ranged[] = {"ACQ.TRIGGER.MODE", "ACQ.TRIGGER.SEL", "FRAME.TRIGGER.MODE",
-                                      "FRAME.TRIGGER.SEL", "FORMAT.OUT.TRUNCATE", "BINNING.X", "BINNING.Y"};
+                                      "FRAME.TRIGGER.SEL", "FORMAT.OUT.TRUNCATE", "BINNING.X", "BINNING.Y",
+                                      "TRIGGER.GATE"};
 
 // A whole number a 32-bit property takes; anything else the property refuses with its own reason.
 std::optional<double> integer_of(const ClientValue& value) {

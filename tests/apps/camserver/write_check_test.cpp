@@ -35,6 +35,7 @@ protected:
         own<D_cam_param_int>("ACQ.TRIGGER.SEL trigger source", 0, 2);
         own<D_cam_param_int>("FRAME.TRIGGER.SEL trigger source", -1, -1);  // the camera offers none
         own<D_cam_param_int>("FORMAT.OUT.TRUNCATE bit shift", -32, 31);
+        own<D_cam_param_int>("TRIGGER.GATE trigger gate", 0, 1);
         props_.push_back(std::make_unique<D_int>("TCP.PORT port", &loc_));
         props_.push_back(std::make_unique<D_int>("SERIAL serial", &loc_));
         props_.push_back(std::make_unique<D_int>("FRAME.COUNTER frames", &loc_, mirva::not_persisted));
@@ -120,6 +121,8 @@ TEST_F(WriteCheck, OwnParametersRefuseValuesOutsideTheLimitsTheyShow) {
     EXPECT_EQ(write("ACQ.TRIGGER.SEL", std::string("-7")).status, 400);
     EXPECT_THAT(write("FORMAT.OUT.TRUNCATE", int64_t{99}).message, HasSubstr("-32..31"));
     EXPECT_TRUE(write("FORMAT.OUT.TRUNCATE", int64_t{-32}).ok());
+    EXPECT_THAT(write("TRIGGER.GATE", int64_t{5}).message, AllOf(HasSubstr("TRIGGER.GATE"), HasSubstr("0..1")));
+    EXPECT_TRUE(write("TRIGGER.GATE", int64_t{1}).ok());
     // Limits that are no range say nothing: the write goes to the property.
     EXPECT_TRUE(write("FRAME.TRIGGER.SEL", int64_t{1}).ok());
 }
