@@ -89,7 +89,13 @@ public:
             camera = *it;
             plugged_.erase(it);
         }
+        // What the camera reported stays in the list while it is away (its model name and
+        // addresses); taken outside the lock, as the camera's own state has its own.
+        CameraState last = camera->State();
         camera->Remove(); // outside the lock: it joins the frame thread and tells the device
+        last.plugged = last.open = last.acquiring = last.stalled = false;
+        std::lock_guard lock(mutex_);
+        last_seen_[serial] = std::move(last);
         return true;
     }
 
@@ -115,6 +121,7 @@ public:
             std::lock_guard lock(mutex_);
             cameras.swap(plugged_);
             known_.clear();
+            last_seen_.clear();
             indices_.clear();
             plug_count_ = 0;
             pending_resets_.clear();
@@ -131,8 +138,13 @@ public:
             list.push_back(c->State());
         for (const auto& [serial, config] : known_)
             if (!FindPlugged(serial)) {
-                CameraState s;
+                const auto seen = last_seen_.find(serial);
+                CameraState s = seen != last_seen_.end() ? seen->second : CameraState{};
                 s.config = config;
+                if (seen != last_seen_.end()) {  // the addresses the camera reported
+                    s.config.ipAddress = seen->second.config.ipAddress;
+                    s.config.macAddress = seen->second.config.macAddress;
+                }
                 list.push_back(s);
             }
         return list;
@@ -269,6 +281,7 @@ private:
     mutable std::mutex mutex_; // guards everything below; API callers, the reset timer
     std::vector<std::shared_ptr<CEmulatedCamera>> plugged_; // in plug order
     std::map<std::string, CameraConfig> known_;              // every camera plugged since the last Reset
+    std::map<std::string, CameraState> last_seen_;           // state of each unplugged camera as it left
     std::string models_dir_;
     unsigned plug_count_ = 0;
     std::map<std::string, unsigned> indices_;              // plug number of every camera seen, for its default addresses

@@ -130,4 +130,28 @@ TEST_F(Faults, ClosingWhileAcquiringStopsTheCamera)
     grabber.Attach(nullptr);
 }
 
+// An unplugged camera stays in the list with what it reported: its model name and addresses.
+TEST_F(Faults, AnUnpluggedCameraIsListedWithWhatItReported)
+{
+    OpenCamera("minimal_area.xml");
+    SmallFastFrames();
+    PrepareGrab(2);
+    camera->AcquisitionStart.Execute();
+    GrabResult r;
+    ASSERT_TRUE(Next(r));
+    const Emulator::CameraState plugged = Emulator::Instance().List().at(0);
+    ASSERT_FALSE(plugged.modelName.empty());
+    ASSERT_FALSE(plugged.config.ipAddress.empty());
+    ASSERT_TRUE(Emulator::Instance().Unplug(kSerial));
+    const Emulator::CameraState away = Emulator::Instance().List().at(0);
+    EXPECT_FALSE(away.plugged);
+    EXPECT_FALSE(away.open);
+    EXPECT_FALSE(away.acquiring);
+    EXPECT_EQ(away.modelName, plugged.modelName);
+    EXPECT_EQ(away.config.ipAddress, plugged.config.ipAddress);
+    EXPECT_EQ(away.config.macAddress, plugged.config.macAddress);
+    handles.clear();
+    grabber.Attach(nullptr);
+}
+
 } // namespace
