@@ -104,8 +104,12 @@ bool pylon_prop::set_feature()
         // takes nothing outside its own (OffsetX at full width allows 0 only): a value it
         // would refuse would take the location off line, and the pending write with it
         // would fail every set-up after.
-        if (minVal.ival <= maxVal.ival)
-            r = std::clamp(r, minVal.ival, maxVal.ival);
+        if (minVal.ival <= maxVal.ival && (r < minVal.ival || r > maxVal.ival)) {
+            const int held = std::clamp(r, minVal.ival, maxVal.ival);
+            printftostderr("pylon", "%s %d held to %d, the camera's limits being %d..%d", node_name.c_str(), r, held,
+                           minVal.ival, maxVal.ival);
+            r = held;
+        }
         pInt->SetValue(r, true);
         p->settle_applied(r, taken);
         currentVal.ival = int_value_from_node();
